@@ -1,0 +1,36 @@
+#include "app/config.h"
+
+#include "platform/text.h"
+
+#ifndef KVN_DEFAULT_SITE
+#define KVN_DEFAULT_SITE "http://www.korvane.net"
+#endif
+#ifndef KVN_DEFAULT_DOWNLOAD
+#define KVN_DEFAULT_DOWNLOAD "http://download.korvane.net"
+#endif
+
+namespace kvn {
+namespace {
+WString baseFrom(System& system, const char16_t* name, const char* fallback) {
+    WString base = system.environment(name).value_or(widen(fallback));
+    if (base.empty()) base = widen(fallback);
+    while (!base.empty() && base.back() == u'/') base.pop_back();
+    return base;
+}
+}  // namespace
+
+Config LoadConfig(System& system) {
+    return Config{baseFrom(system, u"KORVANE_SITE", KVN_DEFAULT_SITE),
+                  baseFrom(system, u"KORVANE_DOWNLOAD", KVN_DEFAULT_DOWNLOAD)};
+}
+
+WString AppName(System& system) {
+    WString path = system.moduleFileName();
+    const auto slash = path.find_last_of(u"\\/");
+    WString name = slash == WString::npos ? path : path.substr(slash + 1);
+    const auto dot = name.rfind(u'.');
+    if (dot != WString::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
+}  // namespace kvn

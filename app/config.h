@@ -1,0 +1,19 @@
+// Where the launcher's two hosts are: build-time defaults that the
+// environment variables KORVANE_SITE and KORVANE_DOWNLOAD override.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace kvn {
+
+struct Config {
+    WString site;      // base of the game's web site, no trailing "/"
+    WString download;  // base of the download server, no trailing "/"
+};
+
+Config LoadConfig(System& system);
+
+// The application's name: the executable's file name without extension.
+WString AppName(System& system);
+
+}  // namespace kvn

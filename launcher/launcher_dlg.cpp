@@ -1,0 +1,229 @@
+#include "launcher/launcher_dlg.h"
+
+#include "install/drives.h"
+#include "install/install_dir.h"
+#include "install/shortcuts.h"
+#include "platform/text.h"
+#include "res/resource.h"
+#include "update/install_worker.h"
+#include "video/video_preset.h"
+
+namespace kvn {
+namespace {
+
+constexpr int kTimerId = 1;
+constexpr unsigned kTimerPeriodMs = 100;
+constexpr std::size_t kLoginIniLimit = 64 * 1024;  // larger files are not addresses
+
+struct ButtonPlace {
+    int id, inBitmap, outBitmap, x, y;
+    bool shown;
+};
+constexpr ButtonPlace kButtonPlaces[] = {
+    {IDC_BTN_CLOSE, IDB_CLOSE_IN, IDB_CLOSE_OUT, 981, 80, true},
+    {IDC_BTN_MINIMIZE, IDB_MINIMIZE_IN, IDB_MINIMIZE_OUT, 951, 80, true},
+    {IDC_BTN_VIDEO, IDB_VIDEO_IN, IDB_VIDEO_OUT, 829, 81, true},
+    {IDC_CHK_LEVEL0, IDB_LEVEL_IN, IDB_LEVEL_OUT, 101, 313, false},
+    {IDC_CHK_LEVEL1, IDB_LEVEL_IN, IDB_LEVEL_OUT, 269, 313, false},
+    {IDC_CHK_LEVEL2, IDB_LEVEL_IN, IDB_LEVEL_OUT, 437, 313, false},
+    {IDC_CHK_LEVEL3, IDB_LEVEL_IN, IDB_LEVEL_OUT, 605, 313, false},
+    {IDC_CHK_LEVEL4, IDB_LEVEL_IN, IDB_LEVEL_OUT, 773, 313, false},
+    {IDC_BTN_VIDEO_SAVE, IDB_VIDEO_SAVE_IN, IDB_VIDEO_SAVE_OUT, 370, 500, false},
+    {IDC_BTN_VIDEO_CLOSE, IDB_VIDEO_CLOSE_IN, IDB_VIDEO_CLOSE_OUT, 568, 500, false},
+};
+
+constexpr Rect kViewRect{38, 120, 968, 515};
+
+}  // namespace
+
+CLauncherDlg::CLauncherDlg(Platform& platform, Config config)
+    : m_hIcon(IDR_MAINFRAME),
+      m_wndLoginPage(platform),
+      m_wndWaitingPage(platform),
+      m_installTask(this),
+      m_dlgUninstall(platform),
+      m_platform(platform),
+      m_config(std::move(config)) {}
+
+CLauncherDlg::~CLauncherDlg() { StopInstallWorker(); }
+
+int CLauncherDlg::DoModal() { return m_platform.ui.runModal(IDD_LAUNCHER_DIALOG, *this, nullptr); }
+
+WString CLauncherDlg::SitePage(std::u16string_view path) const { return m_config.site + WString(path); }
+
+void CLauncherDlg::ReadStartUrl() {
+    // The whole file is the address, as stored: no trimming, a trailing line
+    // break stays. It ends at a zero byte, as a zero-terminated buffer would.
+    if (auto bytes = m_platform.files.readFile(u"login.ini", kLoginIniLimit)) {
+        if (const auto zero = bytes->find('\0'); zero != Bytes::npos) bytes->resize(zero);
+        m_strStartUrl = m_platform.system.fromAnsi(*bytes);
+    }
+    if (m_strStartUrl.empty()) m_strStartUrl = SitePage(u"/micro/");
+}
+
+CButtonST* ButtonOf(CLauncherDlg& dlg, int id) {
+    switch (id) {
+        case IDC_BTN_CLOSE: return &dlg.m_btnClose;
+        case IDC_BTN_MINIMIZE: return &dlg.m_btnMinimize;
+        case IDC_BTN_VIDEO: return &dlg.m_btnVideo;
+        case IDC_BTN_VIDEO_SAVE: return &dlg.m_btnVideoSave;
+        case IDC_BTN_VIDEO_CLOSE: return &dlg.m_btnVideoClose;
+        default:
+            for (std::size_t i = 0; i < kQualityBoxIds.size(); ++i)
+                if (kQualityBoxIds[i] == id) return &dlg.m_chkVideoLevel[i];
+            return nullptr;
+    }
+}
+
+void CLauncherDlg::SetUpButtons() {
+    for (const ButtonPlace& place : kButtonPlaces) {
+        CButtonST* button = ButtonOf(*this, place.id);
+        button->Attach(m_pDialog->imageButton(place.id));
+        button->SetImages(place.inBitmap, place.outBitmap);
+        button->SizeToImage();
+        const Rect r = button->control() ? button->control()->windowRect() : Rect{};
+        button->MoveWindow(place.x, place.y, r.width(), r.height());
+        button->ShowWindow(place.shown);
+    }
+}
+
+bool CLauncherDlg::onInitDialog(Dialog& dialog) {
+    CDialogSK::onInitDialog(dialog);  // A1
+    m_wndProgress.Attach(dialog.progressBar(IDC_PROGRESS));
+
+    ReadStartUrl();                    // A2
+    dialog.setSize(1035, 590);         // A3
+    dialog.setIcon(m_hIcon);           // A4
+    EnableDragAnywhere(true);          // A5
+    SetBackground(u"LauncherDlg.bmp");
+    SetBackgroundStyle(4);
+    SetColorKey(0x404040);             // A6
+    dialog.setTitle(u"Korvane安装程序");  // A7
+    SetUpButtons();                    // A8
+    dialog.removeClientEdge();         // A9
+
+    m_wndLoginPage.Create(dialog, IDC_WEBVIEW, kViewRect);  // A10
+    m_wndWaitingPage.Create(dialog, IDC_WEBVIEW, kViewRect);
+    m_wndWaitingPage.ShowWindow(false);
+    m_bWaitingPage = 0;                // A11
+
+    m_wndProgress.MoveWindow(72, 552, 893, 13);  // A12
+    m_wndProgress.SetRange(0, 100);
+    m_wndProgress.ShowWindow(false);
+
+    dialog.setTimer(kTimerId, kTimerPeriodMs);  // A13
+    StartInstallWorker();              // A14
+    RunStartup();                      // A15
+    return true;                       // A16
+}
+
+void CLauncherDlg::StartInstallWorker() {
+    m_workerThread = std::thread([this] { InstallWorker(m_platform, &m_installTask); });
+    m_installTask.m_pWorkerThread = &m_workerThread;
+}
+
+void CLauncherDlg::StopInstallWorker() {
+    m_installTask.m_bStopWorker.store(true);
+    if (m_workerThread.joinable()) m_workerThread.join();
+}
+
+void CLauncherDlg::RunStartup() {
+    FindInstallDir(*this);  // B1
+    if (IsClientInstalled(*this)) {  // B2
+        m_wndLoginPage.m_strClientDir = m_szInstallDir.str();
+        if (!CheckLauncherUpdate()) {
+            m_wndLoginPage.Navigate(m_strStartUrl);
+            m_wndWaitingPage.ShowWindow(false);
+            m_wndLoginPage.ShowWindow(true);
+            m_bWaitingPage = 0;
+            InitVideoPreset(*this);
+            return;
+        }
+    }
+
+    // B3: installation path (client missing, or too old).
+    m_wndWaitingPage.ShowWindow(true);
+    m_wndWaitingPage.Navigate(SitePage(u"/micro/waiting.php"));
+    m_wndLoginPage.ShowWindow(false);
+    m_bWaitingPage = 1;
+
+    int count = kDriveCapacity;
+    std::array<WString, kDriveCapacity> descriptions{};
+    std::array<std::uint64_t, kDriveCapacity> freeBytes{};
+    std::array<char16_t, kDriveCapacity> letters{};
+    SurveyDrives(m_platform, count, descriptions.data(), freeBytes.data(), letters.data());
+    const char16_t letter = ChooseInstallDrive(descriptions.data(), freeBytes.data(), letters.data());
+
+    const WString folder = DefaultInstallDir(letter);
+    m_szInstallDir.assign(folder);
+    m_installTask.m_szExtractDir.assign(folder);
+    m_wndLoginPage.m_strClientDir = m_szInstallDir.str();
+    m_platform.files.createDirectory(m_szInstallDir.str());
+    InitVideoPreset(*this);
+    PlaceLauncherFiles(*this);
+    m_installTask.RequestExtraction();
+    CreateStartMenuShortcuts(*this);
+    CreateDesktopShortcut(m_platform, m_szInstallDir.str());
+}
+
+void CLauncherDlg::onCommand(int controlId) {
+    switch (controlId) {
+        case IDC_BTN_MINIMIZE: OnBnClickedMinimize(); return;
+        case IDC_BTN_CLOSE: OnBnClickedClose(); return;
+        case IDC_BTN_VIDEO: OnVideoSettingsButton(); return;
+        case IDC_BTN_VIDEO_SAVE: OnVideoSettingsSave(); return;
+        case IDC_BTN_VIDEO_CLOSE: OnVideoSettingsClose(); return;
+        default:
+            for (std::size_t i = 0; i < kQualityBoxIds.size(); ++i)
+                if (kQualityBoxIds[i] == controlId) OnQualityCheck(static_cast<int>(i));
+    }
+}
+
+void CLauncherDlg::OnBnClickedMinimize() {
+    if (m_pDialog) m_pDialog->minimize();
+}
+
+// The dialog's own cancel: ends the modal loop with the cancel result.
+void CLauncherDlg::OnBnClickedClose() {
+    if (m_pDialog) m_pDialog->endDialog(IDCANCEL);
+}
+
+void CLauncherDlg::onTimer(int timerId) { OnTimer(timerId); }
+
+void CLauncherDlg::OnTimer(int /*timerId*/) {
+    if (m_installTask.m_nInstallDone.load() != 0) {
+        m_wndProgress.SetPos(100);
+        m_wndLoginPage.ShowWindow(true);
+        m_wndLoginPage.Navigate(m_strStartUrl);
+        m_wndWaitingPage.ShowWindow(false);
+        m_wndProgress.ShowWindow(false);
+        m_bWaitingPage = 0;
+        if (m_pDialog) m_pDialog->killTimer(kTimerId);
+        return;
+    }
+    const std::uint32_t total = m_nProgressTotal.load();
+    if (total != 0) {
+        const double position = static_cast<double>(m_nProgressDone.load()) * 100.0 / total;
+        m_wndProgress.SetPos(static_cast<int>(position));
+    }
+}
+
+void CLauncherDlg::OnDownloadProgress(const WString& /*text*/, std::uint32_t done,
+                                      std::uint32_t total) {
+    m_nProgressDone.store(done);
+    m_nProgressTotal.store(total);
+}
+
+// Runs on the install worker: the bar's calls are carried out on the
+// window's thread by the backend.
+void CLauncherDlg::OnInstallStart() {
+    m_wndProgress.SetPos(0);
+    m_wndProgress.SetText(u"正在安装....");
+}
+
+// The worker is stopped by the destructor, once the window is gone: calls it
+// makes on the window then return at once instead of waiting for a thread
+// that is itself waiting for the worker.
+void CLauncherDlg::onDestroy() { CDialogSK::onDestroy(); }
+
+}  // namespace kvn
