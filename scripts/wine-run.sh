@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Runs a Windows test program under Wine. scripts/test.sh makes one fresh
+# prefix per test run and exports WINEPREFIX; without it a private one is made.
+set -eu
+export WINEDEBUG=${WINEDEBUG:--all}
+if [ -z "${WINEPREFIX:-}" ]; then
+  export WINEPREFIX="$(mktemp -d /tmp/kvn-wine.XXXXXX)"
+  trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
+fi
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a wine "$@"
+fi
+wine "$@"
