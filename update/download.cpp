@@ -1,8 +1,122 @@
 #include "update/download.h"
 
+#include <vector>
+
+#include "app/config.h"
+#include "platform/text.h"
+
 namespace kvn {
 
-// Placeholder until downloads land.
-bool DownloadFile(Platform&, InstallWorkerContext&, WString, WString, bool) { return false; }
+namespace {
+
+// Splits "http[s]://host[:port][/path?query]". False when the scheme or the
+// host is missing or the port is not a number in range.
+bool ParseUrl(const WString& url, HttpTarget& target) {
+    std::u16string_view rest = url;
+    const auto schemeEnd = rest.find(u"://");
+    if (schemeEnd == std::u16string_view::npos) return false;
+    WString scheme(rest.substr(0, schemeEnd));
+    for (auto& c : scheme)
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    if (scheme == u"http") {
+        target.secure = false;
+        target.port = 80;
+    } else if (scheme == u"https") {
+        target.secure = true;
+        target.port = 443;
+    } else {
+        return false;
+    }
+    rest.remove_prefix(schemeEnd + 3);
+    const auto pathStart = rest.find_first_of(u"/?#");
+    std::u16string_view authority = rest.substr(0, pathStart);
+    std::u16string_view object =
+        pathStart == std::u16string_view::npos ? std::u16string_view{} : rest.substr(pathStart);
+    if (const auto atSign = authority.rfind(u'@'); atSign != std::u16string_view::npos)
+        authority.remove_prefix(atSign + 1);
+    const auto colon = authority.rfind(u':');
+    std::u16string_view host = authority;
+    if (colon != std::u16string_view::npos && authority.find(u']') == std::u16string_view::npos) {
+        host = authority.substr(0, colon);
+        const std::u16string_view port = authority.substr(colon + 1);
+        if (!port.empty()) {
+            unsigned long value = 0;
+            for (char16_t c : port) {
+                if (c < u'0' || c > u'9') return false;
+                value = value * 10 + (c - u'0');
+                if (value > 65535) return false;
+            }
+            if (value == 0) return false;
+            target.port = static_cast<std::uint16_t>(value);
+        }
+    }
+    if (host.empty()) return false;
+    target.host = WString(host);
+    if (const auto hash = object.find(u'#'); hash != std::u16string_view::npos)
+        object = object.substr(0, hash);
+    target.object = object.empty() ? WString(u"/") : WString(object);
+    if (target.object.front() != u'/') target.object.insert(target.object.begin(), u'/');
+    return true;
+}
+
+}  // namespace
+
+// Fetches one URL into one local file. The body goes to a temporary file
+// beside the target, which replaces the target only when the answer was
+// 200 and the bytes on disk match Content-Length; otherwise the target stays
+// as it was and the temporary file is removed. Every failure of the HTTP
+// stack, including a session that cannot be opened, reports false.
+bool DownloadFile(Platform& platform, InstallWorkerContext& context, WString url,
+                  WString localPath, bool notify) {
+    const WString partPath = localPath + u".part";
+    bool partCreated = false;
+    try {
+        auto session = platform.http.openSession(AppName(platform.system), HttpSessionOptions{});
+        if (!session) return false;
+
+        HttpTarget target;
+        if (!ParseUrl(url, target)) return false;
+        auto request = session->openRequest(target);
+        if (!request) return false;
+        request->send();
+        if (request->statusCode() != 200) return false;
+
+        auto file = platform.files.createFile(partPath);
+        if (!file) return false;
+        partCreated = true;
+
+        const auto lengthHeader = request->contentLength();
+        const std::uint32_t total =
+            static_cast<std::uint32_t>(lengthHeader ? parseDecimal(*lengthHeader) : 0);
+
+        std::vector<char> buffer(1024);
+        std::uint32_t done = 0;
+        std::size_t got = request->read(buffer.data(), buffer.size());
+        while (got > 0) {
+            done += static_cast<std::uint32_t>(file->write(buffer.data(), got));
+            got = request->read(buffer.data(), buffer.size());
+            if (notify && context.m_pEventSink)
+                context.m_pEventSink->OnDownloadProgress(WString(), done, total);
+        }
+
+        const std::uint64_t size = file->size();
+        file->close();
+        file.reset();
+        if (size != total || done != total) {
+            platform.files.deleteFile(partPath);
+            return false;
+        }
+        if (!platform.files.replaceFile(partPath, localPath)) {
+            platform.files.deleteFile(partPath);
+            return false;
+        }
+        partCreated = false;
+        if (notify && context.m_pEventSink) context.m_pEventSink->OnDownloadComplete(url, localPath);
+        return true;
+    } catch (const HttpFailure&) {
+        if (partCreated) platform.files.deleteFile(partPath);
+        return false;
+    }
+}
 
 }  // namespace kvn
