@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include "tests/fake/fake_platform.h"
+#include "platform/text.h"
+#include "update/download.h"
+
+using namespace kvn;
+using kvn::fake::FakeHttpAnswer;
+using kvn::fake::FakePlatform;
+
+namespace {
+
+struct Event {
+    char kind;  // 'p' progress, 'c' complete
+    std::uint32_t done = 0, total = 0;
+    WString text, url, path;
+    bool operator==(const Event&) const = default;
+};
+
+struct Recorder : CUpdateEventCallback {
+    std::vector<Event> events;
+    void OnDownloadProgress(const WString& text, std::uint32_t done, std::uint32_t total) override {
+        events.push_back({'p', done, total, text, {}, {}});
+    }
+    void OnDownloadComplete(const WString& url, const WString& path) override {
+        events.push_back({'c', 0, 0, {}, url, path});
+    }
+};
+
+struct DownloadTest : ::testing::Test {
+    FakePlatform fp;
+    Recorder sink;
+    InstallWorkerContext context{&sink};
+    const WString target = u"D:\\Korvanis/LauncherDlg.bmp";
+    void SetUp() override {
+        fp.files.mkdirs(u"D:\\Korvanis");
+        fp.files.put(target, "old bitmap");
+    }
+    void Answer(FakeHttpAnswer a) { fp.http.answers[u"/download/LauncherDlg.bmp"] = {a}; }
+    bool Get(bool notify = true) {
+        return DownloadFile(fp.platform, context, u"http://dl.example:8080/download/LauncherDlg.bmp",
+                            target, notify);
+    }
+    void ExpectOldFileAndNoLeftovers() {
+        EXPECT_EQ(fp.files.get(target), Bytes("old bitmap"));
+        EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 1u);
+    }
+};
+
+TEST_F(DownloadTest, EventsFollowEachChunkAndCarryTheFinalCount) {
+    const Bytes body(2500, 'x');
+    fp.http.serve(u"/download/LauncherDlg.bmp", body);
+    ASSERT_TRUE(Get());
+    EXPECT_EQ(fp.files.get(target), body);
+    const std::vector<Event> expected{{'p', 1024, 2500, u"", {}, {}},
+                                      {'p', 2048, 2500, u"", {}, {}},
+                                      {'p', 2500, 2500, u"", {}, {}},
+                                      {'c', 0, 0, {}, u"http://dl.example:8080/download/LauncherDlg.bmp", target}};
+    EXPECT_EQ(sink.events, expected);
+    EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 1u);  // no .part left
+}
+
+TEST_F(DownloadTest, RequestGoesToTheParsedTargetWithTheAppNameAsAgent) {
+    fp.http.serve(u"/download/LauncherDlg.bmp", "bm");
+    ASSERT_TRUE(Get(false));
+    EXPECT_TRUE(sink.events.empty());
+    ASSERT_EQ(fp.http.requests.size(), 1u);
+    EXPECT_EQ(fp.http.requests[0].host, u"dl.example");
+    EXPECT_EQ(fp.http.requests[0].port, 8080);
+    EXPECT_FALSE(fp.http.requests[0].secure);
+    EXPECT_EQ(fp.http.agents, std::vector<WString>{u"Login"});
+
+    fp.http.serve(u"/a/b?x=1", "q");
+    ASSERT_TRUE(DownloadFile(fp.platform, context, u"https://h.example/a/b?x=1", target, false));
+    EXPECT_EQ(fp.http.requests[1].object, u"/a/b?x=1");
+    EXPECT_EQ(fp.http.requests[1].port, 443);
+    EXPECT_TRUE(fp.http.requests[1].secure);
+    EXPECT_EQ(fp.files.get(target), Bytes("q"));
+}
+
+TEST_F(DownloadTest, EmptyBodyWithZeroLengthSucceeds) {
+    Answer({200, "0", "", std::nullopt, false});
+    ASSERT_TRUE(Get());
+    EXPECT_EQ(fp.files.get(target), Bytes());
+    ASSERT_EQ(sink.events.size(), 1u);
+    EXPECT_EQ(sink.events[0].kind, 'c');
+}
+
+TEST_F(DownloadTest, NonOkStatusLeavesTheOldFile) {
+    Answer({302, "5", "moved", std::nullopt, false});
+    EXPECT_FALSE(Get());
+    ExpectOldFileAndNoLeftovers();
+    EXPECT_TRUE(sink.events.empty());
+}
+
+TEST_F(DownloadTest, MissingOrWrongLengthFailsAndKeepsTheOldFile) {
+    Answer({200, std::nullopt, "body", std::nullopt, false});
+    EXPECT_FALSE(Get());
+    ExpectOldFileAndNoLeftovers();
+    // The progress event still reports the bytes read, total 0; no completion.
+    ASSERT_EQ(sink.events.size(), 1u);
+    EXPECT_EQ(sink.events[0], (Event{'p', 4, 0, u"", {}, {}}));
+
+    Answer({200, "5", "body", std::nullopt, false});
+    EXPECT_FALSE(Get());
+    ExpectOldFileAndNoLeftovers();
+    Answer({200, "abc", "body", std::nullopt, false});
+    EXPECT_FALSE(Get());
+    ExpectOldFileAndNoLeftovers();
+}
+
+TEST_F(DownloadTest, BrokenTransferKeepsTheOldFile) {
+    Answer({200, "3000", Bytes(3000, 'y'), 1500, false});
+    EXPECT_FALSE(Get());
+    ExpectOldFileAndNoLeftovers();
+    ASSERT_FALSE(sink.events.empty());
+    EXPECT_EQ(sink.events.back().kind, 'p');
+}
+
+TEST_F(DownloadTest, UnreachableServerAndNoSessionReportFalse) {
+    Answer({200, "1", "z", std::nullopt, true});
+    EXPECT_FALSE(Get());
+    ExpectOldFileAndNoLeftovers();
+    fp.http.answers.clear();
+    EXPECT_FALSE(Get());  // no answer at all: unreachable
+    fp.http.sessionFails = true;
+    fp.http.serve(u"/download/LauncherDlg.bmp", "new");
+    EXPECT_FALSE(Get());
+    ExpectOldFileAndNoLeftovers();
+}
+
+TEST_F(DownloadTest, UrlWithoutSchemeOrHostFails) {
+    fp.http.serve(u"/download/LauncherDlg.bmp", "new");
+    for (const WString url : {WString(u"dl.example/download/LauncherDlg.bmp"), WString(u"http:///download/LauncherDlg.bmp"),
+                              WString(u"ftp://dl.example/download/LauncherDlg.bmp"), WString(u""),
+                              WString(u"http://dl.example:99999/download/LauncherDlg.bmp")})
+        EXPECT_FALSE(DownloadFile(fp.platform, context, url, target, true)) << toUtf8(url);
+    EXPECT_TRUE(fp.http.requests.empty());
+    ExpectOldFileAndNoLeftovers();
+}
+
+TEST_F(DownloadTest, UncreatableLocalFileFails) {
+    fp.files.setReadOnlyFolder(u"D:\\Korvanis");
+    fp.http.serve(u"/download/LauncherDlg.bmp", "new");
+    EXPECT_FALSE(Get());
+    EXPECT_EQ(fp.files.get(target), Bytes("old bitmap"));
+}
+
+}  // namespace
