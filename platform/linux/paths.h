@@ -1,0 +1,28 @@
+// Windows-form paths on the Linux file system: drive letters come from a
+// drive table (KORVANE_DRIVES="C=/srv/c;D=/srv/d", default C under the
+// user's data folder); native paths outside every drive read as "Z:\...".
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kvn::linuxp {
+
+// Windows-form path -> native path.
+std::string NativePath(const WString& windowsPath);
+// Native path -> Windows form.
+WString WindowsPath(const std::string& nativePath);
+
+// The drive table, sorted by letter (upper case), folders without a
+// trailing separator. Read from the environment on every call.
+std::vector<std::pair<char, std::string>> DriveTable();
+
+// XDG folders with their defaults.
+std::string XdgDataHome();
+std::string XdgConfigHome();
+std::string XdgCacheHome();
+
+}  // namespace kvn::linuxp

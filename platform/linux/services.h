@@ -1,0 +1,41 @@
+// All non-UI services of the Linux port, built once at start-up.
+#pragma once
+
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace kvn::linuxp {
+
+class LinuxServices {
+public:
+    LinuxServices(int argc, char** argv);
+    ~LinuxServices();
+    LinuxServices(const LinuxServices&) = delete;
+    LinuxServices& operator=(const LinuxServices&) = delete;
+
+    FileSystem& files();
+    ProfileFiles& profiles();
+    Registry& registry();
+    Processes& processes();
+    Drives& drives();
+    Shell& shell();
+    Http& http();
+    System& system();
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+};
+
+// Factories of the single services (also used by the backend tests).
+std::unique_ptr<FileSystem> makeFileSystem();
+std::unique_ptr<ProfileFiles> makeProfileFiles();
+std::unique_ptr<Registry> makeRegistry();
+std::unique_ptr<Processes> makeProcesses();
+std::unique_ptr<Drives> makeDrives();
+std::unique_ptr<Shell> makeShell();
+std::unique_ptr<Http> makeHttp();
+std::unique_ptr<System> makeSystem(int argc, char** argv);
+
+}  // namespace kvn::linuxp
