@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""Local stand-in for the game's web site and download server.
+
+kvn_server.py --root DIR --port-file FILE [--log FILE] [--rules FILE] [--port 0]
+
+Serves the files under DIR on 127.0.0.1. Writes the port to FILE once
+listening. --log writes one JSON line per request. --rules names a JSON file,
+re-read on every request, mapping a path to a behaviour: status, headers,
+content_length ("missing" | "zero" | "wrong" | int), body, truncate, hang.
+"""
+import argparse
+import json
+import os
+import signal
+import socket
+import socketserver
+import sys
+import threading
+import urllib.parse
+
+REASONS = {200: "OK", 301: "Moved Permanently", 302: "Found", 304: "Not Modified",
+           400: "Bad Request", 403: "Forbidden", 404: "Not Found", 500: "Internal Server Error",
+           503: "Service Unavailable"}
+
+TYPES = {".html": "text/html; charset=utf-8", ".htm": "text/html; charset=utf-8",
+         ".php": "text/html; charset=utf-8", ".ini": "text/plain", ".txt": "text/plain",
+         ".bmp": "image/bmp", ".js": "application/javascript", ".css": "text/css",
+         ".json": "application/json"}
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, addr, opts):
+        super().__init__(addr, Handler)
+        self.opts = opts
+        self.log_lock = threading.Lock()
+        self.stopping = threading.Event()
+
+
+class Handler(socketserver.StreamRequestHandler):
+    timeout = 30
+
+    def handle(self):
+        try:
+            self.serve_one()
+        except (OSError, ValueError):
+            pass
+
+    def read_request(self):
+        line = self.rfile.readline(65537)
+        if not line:
+            return None
+        parts = line.decode("latin-1").rstrip("\r\n").split()
+        if len(parts) == 2:
+            parts.append("HTTP/0.9")
+        if len(parts) != 3:
+            return ("", "", "", [])
+        headers = []
+        while True:
+            h = self.rfile.readline(65537)
+            if not h or h in (b"\r\n", b"\n"):
+                break
+            text = h.decode("latin-1").rstrip("\r\n")
+            if ":" in text:
+                name, value = text.split(":", 1)
+                headers.append((name, value.strip()))
+        return (parts[0], parts[1], parts[2], headers)
+
+    def write_log(self, method, target, version, headers):
+        path = self.server.opts.log
+        if not path:
+            return
+        entry = json.dumps({"method": method, "target": target, "version": version,
+                            "headers": {n: v for n, v in headers}}, ensure_ascii=False)
+        with self.server.log_lock:
+            with open(path, "a", encoding="utf-8") as f:
+                f.write(entry + "\n")
+                f.flush()
+
+    def rules(self):
+        path = self.server.opts.rules
+        if not path:
+            return {}
+        try:
+            with open(path, encoding="utf-8") as f:
+                data = json.load(f)
+            return data if isinstance(data, dict) else {}
+        except (OSError, ValueError):
+            return {}
+
+    def file_for(self, path):
+        root = os.path.realpath(self.server.opts.root)
+        rel = urllib.parse.unquote(path).lstrip("/")
+        full = os.path.realpath(os.path.join(root, rel))
+        if full != root and not full.startswith(root + os.sep):
+            return None
+        if os.path.isdir(full):
+            full = os.path.join(full, "index.html")
+        return full if os.path.isfile(full) else None
+
+    def send(self, status, headers, body, head, length_rule=None, truncate=None):
+        lines = ["HTTP/1.1 %d %s" % (status, REASONS.get(status, "Status"))]
+        names = {n.lower() for n, _ in headers}
+        if length_rule is None:
+            lines.append("Content-Length: %d" % len(body))
+        elif length_rule == "missing":
+            pass
+        elif length_rule == "zero":
+            lines.append("Content-Length: 0")
+        elif length_rule == "wrong":
+            lines.append("Content-Length: %d" % (len(body) + 17))
+        else:
+            lines.append("Content-Length: %d" % int(length_rule))
+        if "connection" not in names:
+            lines.append("Connection: close")
+        for n, v in headers:
+            lines.append("%s: %s" % (n, v))
+        self.wfile.write(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1"))
+        if not head:
+            self.wfile.write(body if truncate is None else body[:int(truncate)])
+        self.wfile.flush()
+
+    def serve_one(self):
+        req = self.read_request()
+        if req is None:
+            return
+        method, target, version, headers = req
+        self.write_log(method, target, version, headers)
+        if method not in ("GET", "HEAD"):
+            self.send(400 if not method else 501, [], b"", False)
+            return
+        head = method == "HEAD"
+        path = urllib.parse.urlsplit(target).path or "/"
+        rule = self.rules().get(path)
+        if isinstance(rule, dict):
+            if rule.get("hang"):
+                self.server.stopping.wait()
+                return
+            file_path = self.file_for(path)
+            if "body" in rule:
+                body = str(rule["body"]).encode("utf-8")
+            elif file_path:
+                with open(file_path, "rb") as f:
+                    body = f.read()
+            else:
+                body = b""
+            status = int(rule.get("status", 200 if (file_path or "body" in rule) else 404))
+            hdrs = list((rule.get("headers") or {}).items())
+            if not any(n.lower() == "content-type" for n, _ in hdrs):
+                hdrs.append(("Content-Type", self.type_of(file_path or path)))
+            self.send(status, hdrs, body, head, rule.get("content_length"), rule.get("truncate"))
+            return
+        file_path = self.file_for(path)
+        if not file_path:
+            self.send(404, [("Content-Type", "text/plain")], b"not found\n", head)
+            return
+        with open(file_path, "rb") as f:
+            body = f.read()
+        self.send(200, [("Content-Type", self.type_of(file_path))], body, head)
+
+    def type_of(self, path):
+        ext = os.path.splitext(path)[1].lower()
+        return TYPES.get(ext, "application/octet-stream")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--root", required=True)
+    ap.add_argument("--port-file", required=True)
+    ap.add_argument("--log")
+    ap.add_argument("--rules")
+    ap.add_argument("--port", type=int, default=0)
+    opts = ap.parse_args()
+    if not os.path.isdir(opts.root):
+        print("kvn_server: no such folder: %s" % opts.root, file=sys.stderr)
+        return 2
+    server = Server(("127.0.0.1", opts.port), opts)
+
+    def stop(*_):
+        server.stopping.set()
+        threading.Thread(target=server.shutdown, daemon=True).start()
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+    tmp = opts.port_file + ".tmp"
+    with open(tmp, "w") as f:
+        f.write("%d\n" % server.server_address[1])
+    os.replace(tmp, opts.port_file)
+    server.serve_forever(poll_interval=0.2)
+    server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
