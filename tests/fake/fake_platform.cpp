@@ -158,6 +158,7 @@ bool FakeFileSystem::copyFile(const WString& from, const WString& to) {
 
 bool FakeFileSystem::deleteFile(const WString& path) {
     std::lock_guard lock(mutex_);
+    if (refuseDelete && refuseDelete(path)) return false;
     auto it = nodes_.find(key(canonical(path)));
     if (it == nodes_.end() || it->second.isDirectory) return false;
     nodes_.erase(it);

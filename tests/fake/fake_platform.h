@@ -44,6 +44,8 @@ public:
     void setReadOnlyFolder(const WString& folder);  // no file can be created in it
     std::vector<WString> filesUnder(const WString& folder);  // canonical full paths
     std::vector<std::pair<WString, WString>> copies;         // (from, to) as asked
+    // When set and true for a path, deleteFile refuses it (a file in use).
+    std::function<bool(const WString&)> refuseDelete;
     // Canonical form: backslashes, no doubled or trailing separator,
     // absolute with drive letter; compared without ASCII case.
     WString canonical(const WString& path);
