@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "install/install_dir.h"
+#include "launcher/launcher_dlg.h"
+#include "platform/text.h"
+#include "res/resource.h"
+#include "tests/fake/fake_platform.h"
+
+namespace kvn {
+namespace {
+
+using fake::FakeDialog;
+using fake::FakeImageButton;
+using fake::FakePlatform;
+using fake::FakeProgressBar;
+
+// Runs the launcher window with the fake; `inspect` sees it while open.
+class LauncherWindow : public ::testing::Test {
+protected:
+    FakePlatform p;
+    void SetUp() override {
+        fake::FakeSystem::heldMutexes().clear();
+        p.system.realSleep = true;  // the install worker polls on a real thread
+    }
+    void Open(const std::function<void(FakeDialog&, CLauncherDlg&)>& inspect) {
+        CLauncherDlg dlg(p, Config{u"http://site.test", u"http://dl.test"});
+        p.ui.whileOpen[IDD_LAUNCHER_DIALOG] = [&](FakeDialog& d, DialogHandler&) { inspect(d, dlg); };
+        dlg.DoModal();
+    }
+    static Rect RectOf(FakeDialog& d, int id) { return d.control(id)->windowRect(); }
+};
+
+TEST_F(LauncherWindow, InitialisationGivesTheFixedGeometry) {
+    Open([&](FakeDialog& d, CLauncherDlg& dlg) {
+        EXPECT_EQ(d.windowRect().width(), 1035);
+        EXPECT_EQ(d.windowRect().height(), 590);
+        EXPECT_EQ(d.icon, IDR_MAINFRAME);
+        EXPECT_EQ(d.title(), u"Korvane安装程序");
+        EXPECT_EQ(d.background, std::nullopt);  // no LauncherDlg.bmp here
+        EXPECT_EQ(d.backgroundStyle, 4);
+        EXPECT_TRUE(d.dragAnywhere);
+        EXPECT_EQ(d.colorKey, 0x404040u);
+        EXPECT_TRUE(d.clientEdgeRemoved);
+
+        struct Expect { int id, in, out, x, y, w, h; bool shown; };
+        const Expect table[] = {
+            {1002, 132, 133, 981, 80, 25, 26, true},    {1001, 134, 135, 951, 80, 25, 26, true},
+            {1004, 140, 139, 829, 81, 103, 23, true},   {1012, 141, 142, 101, 313, 172, 172, false},
+            {1014, 141, 142, 269, 313, 172, 172, false}, {1015, 141, 142, 437, 313, 172, 172, false},
+            {1016, 141, 142, 605, 313, 172, 172, false}, {1017, 141, 142, 773, 313, 172, 172, false},
+            {1010, 144, 143, 370, 500, 106, 27, false},  {1011, 138, 137, 568, 500, 106, 27, false},
+        };
+        for (const Expect& e : table) {
+            SCOPED_TRACE(e.id);
+            auto* button = dynamic_cast<FakeImageButton*>(d.control(e.id));
+            ASSERT_NE(button, nullptr);
+            EXPECT_EQ(button->inBitmap, e.in);
+            EXPECT_EQ(button->outBitmap, e.out);
+            const Rect r = RectOf(d, e.id);
+            EXPECT_EQ(r.left, e.x);
+            EXPECT_EQ(r.top, e.y);
+            EXPECT_EQ(r.width(), e.w);
+            EXPECT_EQ(r.height(), e.h);
+            EXPECT_EQ(button->isVisible(), e.shown);
+        }
+
+        ASSERT_EQ(d.webViews.size(), 2u);
+        for (auto& view : d.webViews) {
+            const Rect r = view->windowRect();
+            EXPECT_EQ(r.left, 38);
+            EXPECT_EQ(r.top, 120);
+            EXPECT_EQ(r.right, 968);
+            EXPECT_EQ(r.bottom, 515);
+        }
+        auto* bar = dynamic_cast<FakeProgressBar*>(d.control(IDC_PROGRESS));
+        EXPECT_EQ(RectOf(d, IDC_PROGRESS).left, 72);
+        EXPECT_EQ(RectOf(d, IDC_PROGRESS).top, 552);
+        EXPECT_EQ(RectOf(d, IDC_PROGRESS).width(), 893);
+        EXPECT_EQ(RectOf(d, IDC_PROGRESS).height(), 13);
+        EXPECT_EQ(bar->upper_, 100);
+        EXPECT_FALSE(bar->isVisible());
+        EXPECT_EQ(d.timers.at(1), 100u);
+        EXPECT_NE(dlg.m_installTask.m_pWorkerThread, nullptr);
+    });
+}
+
+TEST_F(LauncherWindow, LoginIniIsTheWholeAddressAsStored) {
+    p.files.put(u"C:\\Games\\Launcher.exe", "client");  // login path
+    auto startUrl = [&] {
+        WString url;
+        Open([&](FakeDialog&, CLauncherDlg& dlg) { url = dlg.m_strStartUrl; });
+        return url;
+    };
+    EXPECT_EQ(startUrl(), u"http://site.test/micro/");
+    p.files.put(u"C:\\Games\\login.ini", "");
+    EXPECT_EQ(startUrl(), u"http://site.test/micro/");
+    p.files.put(u"C:\\Games\\login.ini", "http://other.test/游戏/?a=1\r\n");
+    EXPECT_EQ(startUrl(), u"http://other.test/游戏/?a=1\r\n");
+    p.files.put(u"C:\\Games\\login.ini", std::string("http://x.test/\0junk", 19));
+    EXPECT_EQ(startUrl(), u"http://x.test/");
+    p.files.put(u"C:\\Games\\login.ini", std::string(70 * 1024, 'h'));  // not an address
+    EXPECT_EQ(startUrl(), u"http://site.test/micro/");
+}
+
+TEST_F(LauncherWindow, InstalledClientGoesStraightToTheLoginPage) {
+    p.files.put(u"C:\\Games\\Launcher.exe", "client");
+    Open([&](FakeDialog& d, CLauncherDlg& dlg) {
+        auto& login = *d.webViews[0];
+        auto& waiting = *d.webViews[1];
+        EXPECT_EQ(login.navigations, std::vector<WString>{u"http://site.test/micro/"});
+        EXPECT_TRUE(login.isVisible());
+        EXPECT_FALSE(waiting.isVisible());
+        EXPECT_TRUE(waiting.navigations.empty());
+        EXPECT_EQ(std::count(waiting.visibilityChanges.begin(), waiting.visibilityChanges.end(), true), 0);
+        EXPECT_EQ(dlg.m_bWaitingPage, 0);
+        EXPECT_EQ(dlg.m_wndLoginPage.m_strClientDir, u"C:\\Games");
+        EXPECT_TRUE(dlg.m_wndWaitingPage.m_strClientDir.empty());
+        EXPECT_EQ(dlg.m_installTask.m_szExtractDir.str(), u"");
+    });
+    EXPECT_TRUE(p.files.copies.empty());
+}
+
+TEST_F(LauncherWindow, MissingClientIsPreparedBeforeAnyInput) {
+    p.files.addDrive(u'D');
+    p.drives.drives = {{u'C', 3, DiskSpace{1ull << 30, 100ull << 30, 1ull << 30}},
+                       {u'D', 3, DiskSpace{500ull << 30, 900ull << 30, 500ull << 30}}};
+    p.files.put(u"C:\\Games\\Login.exe", "launcher");
+    p.files.put(u"C:\\Games\\KVNClient.7z", "archive");
+    Open([&](FakeDialog& d, CLauncherDlg& dlg) {
+        auto& login = *d.webViews[0];
+        auto& waiting = *d.webViews[1];
+        EXPECT_TRUE(waiting.isVisible());
+        EXPECT_FALSE(login.isVisible());
+        EXPECT_EQ(waiting.navigations, std::vector<WString>{u"http://site.test/micro/waiting.php"});
+        EXPECT_EQ(dlg.m_bWaitingPage, 1);
+        EXPECT_EQ(dlg.m_szInstallDir.str(), u"D:\\Korvanis");
+        EXPECT_EQ(dlg.m_installTask.m_szExtractDir.str(), u"D:\\Korvanis");
+        EXPECT_EQ(dlg.m_wndLoginPage.m_strClientDir, u"D:\\Korvanis");
+        EXPECT_EQ(p.files.find(u"D:\\Korvanis"), FileSystem::Kind::Directory);
+        EXPECT_EQ(p.files.get(u"D:\\Korvanis\\Login.exe"), "launcher");
+        EXPECT_EQ(p.files.get(u"D:\\Korvanis\\KVNClient.7z"), "archive");
+    });
+}
+
+TEST_F(LauncherWindow, ExtractionIsRequestedEvenWhenNothingIsCopied) {
+    p.system.moduleFile = u"C:\\Korvanis\\Login.exe";
+    p.files.mkdirs(u"C:\\Korvanis");
+    p.files.put(u"C:\\Korvanis\\Login.exe", "launcher");
+    Open([&](FakeDialog&, CLauncherDlg& dlg) {
+        EXPECT_EQ(dlg.m_szInstallDir.str(), u"C:\\Korvanis");
+        // The worker takes the request and runs the extractor in that folder.
+        for (int i = 0; i < 5000 && dlg.m_installTask.m_nInstallDone.load() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(dlg.m_installTask.m_nInstallDone.load(), 1);
+    });
+    EXPECT_TRUE(p.files.copies.empty());
+    std::lock_guard lock(p.processes.mutex);
+    ASSERT_FALSE(p.processes.started.empty());
+    EXPECT_EQ(p.processes.started[0].request.commandLine,
+              u"C:\\Korvanis/7zr.exe x -r C:\\Korvanis/KVNClient.7z -y");
+    EXPECT_EQ(p.processes.started[0].request.workingDirectory, u"C:\\Korvanis");
+}
+
+TEST_F(LauncherWindow, TimerFollowsTheCountersAndSwitchesWhenInstalled) {
+    p.files.put(u"C:\\Games\\Launcher.exe", "client");
+    Open([&](FakeDialog& d, CLauncherDlg& dlg) {
+        auto* bar = dynamic_cast<FakeProgressBar*>(d.control(IDC_PROGRESS));
+        dlg.OnTimer(1);
+        EXPECT_EQ(bar->pos(), 0);  // initial counters 0 of 1
+        dlg.OnDownloadProgress(u"", 50, 200);
+        dlg.OnTimer(1);
+        EXPECT_EQ(bar->pos(), 25);
+        dlg.OnDownloadProgress(u"", 1, 3);
+        dlg.OnTimer(1);
+        EXPECT_EQ(bar->pos(), 33);
+        dlg.OnDownloadProgress(u"", 3000000000u, 1000000000u);  // unsigned, above the total
+        dlg.OnTimer(1);
+        EXPECT_EQ(bar->pos(), 300);
+        dlg.OnDownloadProgress(u"", 7, 0);  // a zero total leaves the bar alone
+        dlg.OnTimer(1);
+        EXPECT_EQ(bar->pos(), 300);
+        EXPECT_TRUE(d.timers.count(1));
+
+        dlg.OnInstallStart();
+        EXPECT_EQ(bar->pos(), 0);
+        EXPECT_EQ(bar->barText(), u"正在安装....");
+
+        dlg.m_bWaitingPage = 1;
+        d.webViews[0]->show(false);
+        d.webViews[1]->show(true);
+        dlg.m_installTask.m_nInstallDone = 1;
+        dlg.OnTimer(1);
+        EXPECT_EQ(bar->positions.back(), 100);
+        EXPECT_TRUE(d.webViews[0]->isVisible());
+        EXPECT_EQ(d.webViews[0]->navigations.back(), dlg.m_strStartUrl);
+        EXPECT_FALSE(d.webViews[1]->isVisible());
+        EXPECT_FALSE(bar->isVisible());
+        EXPECT_EQ(dlg.m_bWaitingPage, 0);
+        EXPECT_FALSE(d.timers.count(1));
+    });
+}
+
+TEST_F(LauncherWindow, OnlyTheCloseButtonEndsTheWindow) {
+    p.files.put(u"C:\\Games\\Launcher.exe", "client");
+    Open([&](FakeDialog& d, CLauncherDlg& dlg) {
+        dlg.onOK();
+        dlg.onCancel();
+        EXPECT_TRUE(d.exists());
+        d.click(dlg, IDC_BTN_MINIMIZE);
+        EXPECT_TRUE(d.isIconic());
+        EXPECT_TRUE(d.exists());
+        d.click(dlg, IDC_BTN_CLOSE);
+        EXPECT_FALSE(d.exists());
+        EXPECT_EQ(d.result, IDCANCEL);
+    });
+}
+
+}  // namespace
+}  // namespace kvn
