@@ -1,0 +1,177 @@
+// HTTP GET through libcurl's multi interface, read as a pull stream: the
+// transfer is paused when the internal buffer is full, so a large body
+// never sits in memory whole.
+#include <curl/curl.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "platform/linux/services.h"
+#include "platform/text.h"
+
+namespace kvn::linuxp {
+namespace {
+
+constexpr std::size_t kBufferLimit = 1 << 20;
+
+class CurlRequest : public HttpRequest {
+public:
+    CurlRequest(const HttpTarget& t, const HttpSessionOptions& o) {
+        easy_ = curl_easy_init();
+        multi_ = curl_multi_init();
+        if (!easy_ || !multi_) throw HttpFailure("cannot create the request");
+        url_ = std::string(t.secure ? "https://" : "http://") + toUtf8(t.host) + ":" +
+               std::to_string(t.port) + toUtf8(t.object);
+        curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
+        curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
+        curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(o.connectTimeoutMs));
+        // "No data for the receive time-out" ends the transfer.
+        curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME,
+                         static_cast<long>((o.receiveTimeoutMs + 999) / 1000));
+        curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, nullptr);
+        headers_ = curl_slist_append(headers_, "User-Agent: KVN");
+        headers_ = curl_slist_append(headers_, "Pragma: no-cache");
+        headers_ = curl_slist_append(headers_, "Cache-Control: no-cache");
+        curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
+        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::onData);
+        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeader);
+        curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    }
+    ~CurlRequest() override {
+        if (added_) curl_multi_remove_handle(multi_, easy_);
+        if (easy_) curl_easy_cleanup(easy_);
+        if (multi_) curl_multi_cleanup(multi_);
+        curl_slist_free_all(headers_);
+    }
+
+    void send() override {
+        if (added_) return;
+        curl_multi_add_handle(multi_, easy_);
+        added_ = true;
+        // Runs until the response headers are in (or the transfer ends).
+        while (!headersDone_ && !finished_) step();
+        if (finished_ && result_ != CURLE_OK && !headersDone_)
+            throw HttpFailure(curl_easy_strerror(result_));
+    }
+    std::uint32_t statusCode() override {
+        long code = 0;
+        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+        return static_cast<std::uint32_t>(code);
+    }
+    std::optional<WString> contentLength() override { return contentLength_; }
+    std::size_t read(char* out, std::size_t n) override {
+        if (!added_) send();
+        while (buffer_.size() - offset_ == 0 && !finished_) {
+            if (paused_) {
+                paused_ = false;
+                curl_easy_pause(easy_, CURLPAUSE_CONT);
+            }
+            step();
+        }
+        std::size_t have = buffer_.size() - offset_;
+        if (have == 0) {
+            if (result_ != CURLE_OK) throw HttpFailure(curl_easy_strerror(result_));
+            return 0;
+        }
+        std::size_t take = have < n ? have : n;
+        std::memcpy(out, buffer_.data() + offset_, take);
+        offset_ += take;
+        if (offset_ == buffer_.size()) {
+            buffer_.clear();
+            offset_ = 0;
+        }
+        return take;
+    }
+
+private:
+    void step() {
+        int running = 0;
+        CURLMcode mc = curl_multi_perform(multi_, &running);
+        if (mc != CURLM_OK) throw HttpFailure(curl_multi_strerror(mc));
+        int queued = 0;
+        while (CURLMsg* m = curl_multi_info_read(multi_, &queued)) {
+            if (m->msg == CURLMSG_DONE) {
+                finished_ = true;
+                result_ = m->data.result;
+            }
+        }
+        if (!finished_ && !paused_ && !(headersDone_ && buffer_.size() - offset_ > 0))
+            curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+    }
+    static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self) {
+        auto* r = static_cast<CurlRequest*>(self);
+        std::string line(data, size * count);
+        if (line.compare(0, 5, "HTTP/") == 0) {
+            r->contentLength_.reset();
+        } else if (line == "\r\n" || line == "\n") {
+            r->headersDone_ = true;
+        } else {
+            auto colon = line.find(':');
+            if (colon != std::string::npos) {
+                std::string name = line.substr(0, colon);
+                bool match = name.size() == 14;
+                for (std::size_t i = 0; match && i < 14; ++i)
+                    match = std::tolower(static_cast<unsigned char>(name[i])) == "content-length"[i];
+                if (match) {
+                    std::string v = line.substr(colon + 1);
+                    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.erase(0, 1);
+                    while (!v.empty() && (v.back() == '\r' || v.back() == '\n' || v.back() == ' ')) v.pop_back();
+                    r->contentLength_ = fromUtf8(v);
+                }
+            }
+        }
+        return size * count;
+    }
+    static std::size_t onData(char* data, std::size_t size, std::size_t count, void* self) {
+        auto* r = static_cast<CurlRequest*>(self);
+        std::size_t n = size * count;
+        r->headersDone_ = true;
+        if (r->buffer_.size() - r->offset_ >= kBufferLimit) {
+            r->paused_ = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        r->buffer_.append(data, n);
+        return n;
+    }
+
+    CURL* easy_ = nullptr;
+    CURLM* multi_ = nullptr;
+    curl_slist* headers_ = nullptr;
+    std::string url_;
+    std::string buffer_;
+    std::size_t offset_ = 0;
+    bool added_ = false, headersDone_ = false, finished_ = false, paused_ = false;
+    CURLcode result_ = CURLE_OK;
+    std::optional<WString> contentLength_;
+};
+
+class CurlSession : public HttpSession {
+public:
+    explicit CurlSession(const HttpSessionOptions& o) : options_(o) {}
+    std::unique_ptr<HttpRequest> openRequest(const HttpTarget& target) override {
+        return std::make_unique<CurlRequest>(target, options_);
+    }
+
+private:
+    HttpSessionOptions options_;
+};
+
+class CurlHttp : public Http {
+public:
+    CurlHttp() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    std::unique_ptr<HttpSession> openSession(const WString&, const HttpSessionOptions& o) override {
+        return std::make_unique<CurlSession>(o);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Http> makeHttp() { return std::make_unique<CurlHttp>(); }
+
+}  // namespace kvn::linuxp

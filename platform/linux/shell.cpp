@@ -1,0 +1,172 @@
+// Special folders (XDG), the default browser and links as desktop entries.
+#include <gio/gio.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "platform/linux/internal.h"
+#include "platform/linux/paths.h"
+#include "platform/linux/services.h"
+#include "platform/text.h"
+
+namespace kvn::linuxp {
+namespace {
+
+std::string home() {
+    const char* h = std::getenv("HOME");
+    return h && *h ? h : "/";
+}
+
+// XDG_DESKTOP_DIR from user-dirs.dirs, as xdg-user-dir reads it.
+std::string desktopFolder() {
+    auto text = readNative(XdgConfigHome() + "/user-dirs.dirs", 1 << 20, false);
+    if (text) {
+        std::size_t pos = 0;
+        while (pos < text->size()) {
+            std::size_t end = text->find('\n', pos);
+            if (end == std::string::npos) end = text->size();
+            std::string line = trim(text->substr(pos, end - pos));
+            pos = end + 1;
+            const std::string key = "XDG_DESKTOP_DIR=";
+            if (line.compare(0, key.size(), key) != 0) continue;
+            std::string v = line.substr(key.size());
+            if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+            std::string out;
+            for (std::size_t i = 0; i < v.size(); ++i) {
+                if (v[i] == '\\' && i + 1 < v.size()) { out += v[++i]; continue; }
+                out += v[i];
+            }
+            if (out.compare(0, 5, "$HOME") == 0) out = home() + out.substr(5);
+            if (!out.empty() && out[0] == '/') return out;
+        }
+    }
+    return home() + "/Desktop";
+}
+
+// Quotes an Exec argument as the desktop-entry rules ask.
+std::string quoteExec(const std::string& s) {
+    std::string o = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') o += '\\';
+        o += c;
+    }
+    o += "\"";
+    // In a desktop file the backslashes themselves are escaped once more.
+    std::string e;
+    for (char c : o) {
+        if (c == '\\') e += "\\\\";
+        else e += c;
+    }
+    return e;
+}
+
+// Escapes for a string value of a desktop entry.
+std::string escapeValue(const std::string& s) {
+    std::string o;
+    for (char c : s) {
+        if (c == '\\') o += "\\\\";
+        else if (c == '\n') o += "\\n";
+        else if (c == '\t') o += "\\t";
+        else if (c == '\r') o += "\\r";
+        else o += c;
+    }
+    return o;
+}
+
+std::string unescapeValue(const std::string& s) {
+    std::string o;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+            char n = s[++i];
+            o += n == 'n' ? '\n' : n == 't' ? '\t' : n == 'r' ? '\r' : n == 's' ? ' ' : n;
+        } else {
+            o += s[i];
+        }
+    }
+    return o;
+}
+
+class DesktopLink : public ShellLink {
+public:
+    void setPath(const WString& target) override { info_.target = target; }
+    void setWorkingDirectory(const WString& folder) override { info_.workingDirectory = folder; }
+    void setArguments(const WString& arguments) override { info_.arguments = arguments; }
+    void setIconLocation(const WString& path, int index) override {
+        info_.iconPath = path;
+        info_.iconIndex = index;
+    }
+    bool save(const WString& linkPath) override {
+        std::string native = NativePath(linkPath);
+        auto slash = native.rfind('/');
+        std::string name = native.substr(slash + 1);
+        auto dot = name.rfind('.');
+        if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
+        std::string t = "[Desktop Entry]\nType=Application\nVersion=1.0\n";
+        t += "Name=" + escapeValue(name) + "\n";
+        std::string exec = quoteExec(NativePath(info_.target));
+        if (!info_.arguments.empty()) exec += " " + escapeValue(toUtf8(info_.arguments));
+        t += "Exec=" + exec + "\n";
+        if (!info_.workingDirectory.empty())
+            t += "Path=" + escapeValue(NativePath(info_.workingDirectory)) + "\n";
+        if (!info_.iconPath.empty()) t += "Icon=" + escapeValue(NativePath(info_.iconPath)) + "\n";
+        t += "Terminal=false\n";
+        t += "X-Korvane-Target=" + escapeValue(toUtf8(info_.target)) + "\n";
+        t += "X-Korvane-WorkingDirectory=" + escapeValue(toUtf8(info_.workingDirectory)) + "\n";
+        t += "X-Korvane-Arguments=" + escapeValue(toUtf8(info_.arguments)) + "\n";
+        t += "X-Korvane-Icon=" + escapeValue(toUtf8(info_.iconPath)) + "\n";
+        t += "X-Korvane-IconIndex=" + std::to_string(info_.iconIndex) + "\n";
+        return replaceWhole(native, t, 0755);
+    }
+
+private:
+    ShellLinkInfo info_;
+};
+
+class LinuxShell : public Shell {
+public:
+    std::optional<WString> specialFolderPath(SpecialFolder folder) override {
+        if (folder == SpecialFolder::Desktop) return WindowsPath(desktopFolder());
+        if (folder == SpecialFolder::Programs) return WindowsPath(XdgDataHome() + "/applications");
+        return std::nullopt;
+    }
+    bool openInDefaultBrowser(const WString& url) override {
+        GError* error = nullptr;
+        std::string u = toUtf8(url);
+        gboolean ok = g_app_info_launch_default_for_uri(u.c_str(), nullptr, &error);
+        if (error) g_error_free(error);
+        return ok == TRUE;
+    }
+    std::unique_ptr<ShellLink> createShellLink() override { return std::make_unique<DesktopLink>(); }
+    std::optional<ShellLinkInfo> readShellLink(const WString& linkPath) override {
+        auto text = readNative(NativePath(linkPath), 1 << 20, false);
+        if (!text) return std::nullopt;
+        ShellLinkInfo info;
+        bool entry = false, any = false;
+        std::size_t pos = 0;
+        while (pos < text->size()) {
+            std::size_t end = text->find('\n', pos);
+            if (end == std::string::npos) end = text->size();
+            std::string line = text->substr(pos, end - pos);
+            pos = end + 1;
+            if (!line.empty() && line[0] == '[') { entry = line == "[Desktop Entry]"; continue; }
+            if (!entry) continue;
+            auto eq = line.find('=');
+            if (eq == std::string::npos) continue;
+            std::string k = trim(line.substr(0, eq));
+            WString v = fromUtf8(unescapeValue(trim(line.substr(eq + 1))));
+            if (k == "X-Korvane-Target") { info.target = v; any = true; }
+            else if (k == "X-Korvane-WorkingDirectory") info.workingDirectory = v;
+            else if (k == "X-Korvane-Arguments") info.arguments = v;
+            else if (k == "X-Korvane-Icon") info.iconPath = v;
+            else if (k == "X-Korvane-IconIndex") info.iconIndex = parseDecimal(v);
+        }
+        if (!any) return std::nullopt;
+        return info;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Shell> makeShell() { return std::make_unique<LinuxShell>(); }
+
+}  // namespace kvn::linuxp
