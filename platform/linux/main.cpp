@@ -1,0 +1,21 @@
+// Linux entry point: GTK, the services, the windows, then the launcher.
+#include <cstdlib>
+
+#include <gtk/gtk.h>
+
+#include "app/launcher_app.h"
+#include "platform/linux/services.h"
+#include "platform/linux/ui_gtk.h"
+
+int main(int argc, char** argv) {
+    // Accelerated compositing leaves web views blank without a GPU.
+    setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
+    gtk_init(&argc, &argv);
+    kvn::linuxp::LinuxServices services(argc, argv);
+    kvn::linuxp::GtkUi ui;
+    kvn::Platform platform{services.files(), services.profiles(), services.registry(),
+                           services.processes(), services.drives(), services.shell(),
+                           services.http(), ui, services.system()};
+    kvn::CLauncherApp(platform).InitInstance();
+    return 0;
+}
