@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The launcher's first start on a clean, scratch machine state, against the
+# bundled local demo server: waiting page, drive chosen, folder created,
+# files placed, archive unpacked, plug-in registered, shortcuts, login page.
+# Without a display it runs under Xvfb and saves a screenshot.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+cmake --preset linux >/dev/null
+cmake --build build/linux -j2
+
+state=$(mktemp -d /tmp/korvane-demo.XXXXXX)
+export HOME=$state/home XDG_CONFIG_HOME=$state/home/.config XDG_DATA_HOME=$state/home/.local/share
+export XDG_CACHE_HOME=$state/home/.cache XDG_RUNTIME_DIR=$state/run
+mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_RUNTIME_DIR" "$state/C" "$state/D"
+chmod 700 "$XDG_RUNTIME_DIR"
+export KORVANE_DRIVES="C=$state/C;D=$state/D"
+export KORVANE_RES_DIR=$root/res
+export PATH=$root/build/linux/standins/bin:$PATH
+
+python3 standins/server/kvn_server.py --root standins/site --port-file "$state/port" \
+  --log "$state/requests.log" &
+server=$!
+trap 'kill $server 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$state/port" ] && break; sleep 0.1; done
+port=$(cat "$state/port")
+export KORVANE_SITE=http://127.0.0.1:$port KORVANE_DOWNLOAD=http://127.0.0.1:$port
+echo "demo server on port $port, machine state in $state"
+
+if [ -n "${DISPLAY:-}" ]; then
+  cd build/linux/package && ./Login.exe
+  exit 0
+fi
+
+# No display: run under Xvfb, wait for the install to finish, take a picture.
+xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+  set -u
+  cd build/linux/package && ./Login.exe & launcher=$!
+  for _ in $(seq 600); do [ -e "'"$state"'/C/Korvanis/Launcher.exe" ] && break; sleep 0.1; done
+  sleep 3  # let the login page draw
+  import -window root "'"$state"'/launcher.png"
+  kill $launcher 2>/dev/null; wait $launcher 2>/dev/null
+  true'
+echo "installed into $state/C/Korvanis:"; ls "$state/C/Korvanis" || true
+echo "screenshot: $state/launcher.png"
