@@ -90,6 +90,7 @@ void CLauncherDlg::SetUpButtons() {
 bool CLauncherDlg::onInitDialog(Dialog& dialog) {
     CDialogSK::onInitDialog(dialog);  // A1
     m_wndProgress.Attach(dialog.progressBar(IDC_PROGRESS));
+    m_pUiDialog.store(&dialog);
 
     ReadStartUrl();                    // A2
     dialog.setSize(1035, 590);         // A3
@@ -217,13 +218,24 @@ void CLauncherDlg::OnDownloadProgress(const WString& /*text*/, std::uint32_t don
 // Runs on the install worker: the bar's calls are carried out on the
 // window's thread by the backend.
 void CLauncherDlg::OnInstallStart() {
-    m_wndProgress.SetPos(0);
-    m_wndProgress.SetText(u"正在安装....");
+    // Carried out on the window's thread, and only while the window lives:
+    // the bar's control dies with the window.
+    Dialog* dialog = m_pUiDialog.load();
+    if (!dialog) return;
+    dialog->runOnDialogThread([this] {
+        if (!m_pUiDialog.load()) return;
+        m_wndProgress.SetPos(0);
+        m_wndProgress.SetText(u"正在安装....");
+    });
 }
 
 // The worker is stopped by the destructor, once the window is gone: calls it
 // makes on the window then return at once instead of waiting for a thread
 // that is itself waiting for the worker.
-void CLauncherDlg::onDestroy() { CDialogSK::onDestroy(); }
+void CLauncherDlg::onDestroy() {
+    m_pUiDialog.store(nullptr);
+    m_wndProgress.Attach(nullptr);
+    CDialogSK::onDestroy();
+}
 
 }  // namespace kvn

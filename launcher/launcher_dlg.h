@@ -84,6 +84,8 @@ private:
     Platform& m_platform;
     Config m_config;
     std::thread m_workerThread;
+    // The window while it exists, for the install worker's reports.
+    std::atomic<Dialog*> m_pUiDialog{nullptr};
 };
 
 // The control ids of the quality boxes, levels 0 to 4.
