@@ -39,8 +39,8 @@ std::string collapse(const std::string& p) {
 // Drive letter table: KORVANE_DRIVES "C=/srv/c;D=/srv/d", else C under XDG data.
 std::vector<std::pair<char, std::string>> drives() {
     std::vector<std::pair<char, std::string>> out;
-    std::string spec = env("KORVANE_DRIVES");
-    std::stringstream ss(spec);
+    std::string table = env("KORVANE_DRIVES");
+    std::stringstream ss(table);
     std::string item;
     while (std::getline(ss, item, ';')) {
         if (item.size() > 2 && item[1] == '=' && std::isalpha((unsigned char)item[0]))
