@@ -117,12 +117,12 @@ std::string XdgCacheHome() {
 
 std::vector<std::pair<char, std::string>> DriveTable() {
     std::vector<std::pair<char, std::string>> table;
-    std::string table = env("KORVANE_DRIVES");
+    const std::string pairs = env("KORVANE_DRIVES");
     std::size_t start = 0;
-    while (start <= table.size() && !table.empty()) {
-        std::size_t end = table.find(';', start);
-        if (end == std::string::npos) end = table.size();
-        std::string item = table.substr(start, end - start);
+    while (start <= pairs.size() && !pairs.empty()) {
+        std::size_t end = pairs.find(';', start);
+        if (end == std::string::npos) end = pairs.size();
+        std::string item = pairs.substr(start, end - start);
         if (item.size() >= 3 && item[1] == '=' && std::isalpha(static_cast<unsigned char>(item[0]))) {
             char l = static_cast<char>(std::toupper(static_cast<unsigned char>(item[0])));
             std::string folder = stripTrailing(item.substr(2));
