@@ -1,0 +1,155 @@
+# Shared set-up of the end-to-end checks of Login.exe under Wine (sourced by
+# each *.sh of this folder, called as: bash script <build dir> <source dir>).
+#
+# Gives: $BUILD $SRC $LOGIN_EXE $PACKAGE $SCRATCH $SERVER_PORT, a Wine prefix
+# (the exported one, else a private one), an X display (Xvfb when none),
+# the local web site / download server, and helpers to start Login.exe and
+# wait for its windows. Everything started here is stopped on exit.
+set -euo pipefail
+
+BUILD=$(cd "$1" && pwd)
+SRC=$(cd "$2" && pwd)
+SELF=$3  # the calling script, to run it again under Xvfb
+
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x800x24" bash "$SELF" "$BUILD" "$SRC"
+fi
+
+LOGIN_EXE=$BUILD/platform/win32/Login.exe
+[ -f "$LOGIN_EXE" ] || { echo "FAIL: $LOGIN_EXE not built"; exit 1; }
+
+export WINEDEBUG=${WINEDEBUG:--all}
+PRIVATE_PREFIX=0
+if [ -z "${WINEPREFIX:-}" ]; then
+  export WINEPREFIX=$(mktemp -d /tmp/kvn-e2e-wine.XXXXXX)
+  PRIVATE_PREFIX=1
+fi
+SCRATCH=$(mktemp -d /tmp/kvn-e2e.XXXXXX)
+STARTED_PIDS=()
+SERVER_PID=
+
+cleanup() {
+  set +e
+  for pid in "${STARTED_PIDS[@]}"; do
+    for child in $(ps -o pid= --ppid "$pid" 2>/dev/null); do kill "$child" 2>/dev/null; done
+    kill "$pid" 2>/dev/null
+  done
+  [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
+  if [ "$PRIVATE_PREFIX" = 1 ]; then
+    wineserver -k >/dev/null 2>&1
+    rm -rf "$WINEPREFIX"
+  fi
+  rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*"; exit 1; }
+pass() { echo "ok: $*"; }
+
+if [ "$PRIVATE_PREFIX" = 1 ]; then
+  # No Mono / Gecko installers while the prefix is made.
+  WINEDLLOVERRIDES="mscoree=;mshtml=" wineboot -i >/dev/null 2>&1 || true
+fi
+DRIVE_C=$(cd "$WINEPREFIX/drive_c" && pwd)
+
+# Starts from a machine without the game: no install folder, no plug-in
+# registration, no shortcuts left by an earlier check in the same prefix.
+reset_machine() {
+  rm -rf "$DRIVE_C/Korvanis"
+  wine reg delete 'HKCU\SOFTWARE\MozillaPlugins' /f >/dev/null 2>&1 || true
+  find "$DRIVE_C/users" -maxdepth 4 \( -name 'Korvane*.lnk' -o -name Korvane \) -exec rm -rf {} + 2>/dev/null || true
+}
+
+# The launcher package: the one assembled by the build (kvn_package), else a
+# minimal one made here (no client archive).
+PACKAGE=$BUILD/package
+if [ ! -f "$PACKAGE/KVNClient.7z" ]; then
+  PACKAGE=$SCRATCH/package
+  mkdir -p "$PACKAGE"
+  cp "$SRC/standins/site/download/LauncherDlg.bmp" "$SRC/standins/site/download/LoginExeVersionInfo.ini" \
+     "$SRC/standins/package/Uninstall.list" "$PACKAGE/"
+  printf 'not an archive' > "$PACKAGE/KVNClient.7z"
+  printf 'not a program' > "$PACKAGE/7zr.exe"
+fi
+PACKAGE_FILES="Login.exe LauncherDlg.bmp Uninstall.list LoginExeVersionInfo.ini KVNClient.7z 7zr.exe"
+
+# The local web site and download server on an ephemeral loopback port.
+start_server() {
+  local portfile=$SCRATCH/server.port
+  python3 "$SRC/standins/server/kvn_server.py" --root "$SRC/standins/site" --port-file "$portfile" \
+    --log "$SCRATCH/server.log" --port 0 >"$SCRATCH/server.out" 2>&1 &
+  SERVER_PID=$!
+  for _ in $(seq 1 100); do [ -s "$portfile" ] && break; sleep 0.1; done
+  [ -s "$portfile" ] || fail "the local server did not start"
+  SERVER_PORT=$(cat "$portfile")
+  export KORVANE_SITE=http://127.0.0.1:$SERVER_PORT KORVANE_DOWNLOAD=http://127.0.0.1:$SERVER_PORT
+}
+
+# A launcher folder: the package files (Login.exe fresh from the build).
+make_launcher_folder() {
+  local dir=$1
+  mkdir -p "$dir"
+  cp "$PACKAGE"/* "$dir/"
+  cp "$LOGIN_EXE" "$dir/Login.exe"
+  printf '%s' "$KORVANE_SITE/micro/" > "$dir/login.ini"
+}
+
+# start_login <folder> [args...]: runs Login.exe from the folder (as working
+# directory) in the background; LAST_PID is the Wine process, its exit code
+# goes to $SCRATCH/exit.<pid>.
+start_login() {
+  local dir=$1
+  shift
+  (cd "$dir" && { "$SRC/scripts/wine-run.sh" ./Login.exe "$@" >/dev/null 2>&1; echo $? >"$SCRATCH/exit.$BASHPID"; }) &
+  LAST_PID=$!
+  STARTED_PIDS+=("$LAST_PID")
+}
+
+# wait_window <exact title> [seconds]: prints the X window id once a window
+# of that title exists.
+wait_window() {
+  local title=$1 limit=${2:-60} id
+  for _ in $(seq 1 $((limit * 4))); do
+    id=$(xdotool search --name "^${title}\$" 2>/dev/null | head -1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.25
+  done
+  return 1
+}
+
+window_exists() { xdotool search --name "^$1\$" >/dev/null 2>&1; }
+
+# wait_exit <pid> [seconds]: true once the process has ended.
+wait_exit() {
+  local pid=$1 limit=${2:-60}
+  for _ in $(seq 1 $((limit * 4))); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.25
+  done
+  return 1
+}
+
+exit_code_of() { cat "$SCRATCH/exit.$1" 2>/dev/null || echo none; }
+
+# wait_file <path> [seconds]
+wait_file() {
+  local path=$1 limit=${2:-60}
+  for _ in $(seq 1 $((limit * 4))); do
+    [ -e "$path" ] && return 0
+    sleep 0.25
+  done
+  return 1
+}
+
+# key_to <window id> <keys...>: focuses the window and types the keys.
+key_to() {
+  local id=$1
+  shift
+  xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
+  xdotool key "$@"
+}
+
+# Clicks the launcher's close button (control 1002 at 981, 80, 25 x 26).
+click_close_button() {
+  xdotool mousemove --window "$1" $((981 + 12)) $((80 + 13)) click 1
+}

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Login.exe under Wine, first start and login: with the client missing, the
+# launcher (run from a folder named 游戏) creates C:\Korvanis and copies its
+# package there before its window shows; with the client present nothing is
+# copied, and a login page address carrying "?user=" hands the login to the
+# game client (kvnlogin.dat, Launcher.exe started) and ends with code 0.
+source "$(dirname "$0")/e2e_lib.bash" "$1" "$2" "$0"
+
+start_server
+INSTALL=$DRIVE_C/Korvanis
+
+# ---- client missing: installation into C:\Korvanis
+reset_machine
+FOLDER=$SCRATCH/游戏
+make_launcher_folder "$FOLDER"
+start_login "$FOLDER"
+pid=$LAST_PID
+win=$(wait_window 'Korvane安装程序' 120) || fail "client missing: no launcher window"
+[ -d "$INSTALL" ] || fail "C:\\Korvanis was not created"
+for f in $PACKAGE_FILES login.ini; do
+  [ -f "$INSTALL/$f" ] || fail "$f was not copied into C:\\Korvanis"
+  cmp -s "$FOLDER/$f" "$INSTALL/$f" || fail "$f in C:\\Korvanis differs from the launcher's copy"
+done
+pass "client missing: C:\\Korvanis created, package copied from 游戏 before the window showed"
+find "$DRIVE_C/users" -name Korvane.lnk -path '*Desktop*' | grep -q . || fail "no desktop shortcut"
+pass "desktop shortcut made"
+if [ "$PACKAGE" = "$BUILD/package" ]; then
+  # The install worker unpacks the client archive in the background.
+  wait_file "$INSTALL/Launcher.exe" 120 || fail "the client archive was not unpacked"
+  pass "client unpacked by the install worker"
+fi
+click_close_button "$win"
+wait_exit "$pid" 30 || fail "client missing: the close button did not end the launcher"
+
+# ---- client present: nothing copied; the login hand-off
+reset_machine
+CLIENT=$SCRATCH/client
+make_launcher_folder "$CLIENT"
+STANDIN=$BUILD/standins/bin/Launcher.exe
+if [ -f "$STANDIN" ]; then cp "$STANDIN" "$CLIENT/Launcher.exe"; else printf 'client' > "$CLIENT/Launcher.exe"; fi
+printf 'version:120' > "$CLIENT/kvnversion.ini"
+printf '%s' "$KORVANE_SITE/micro/?user=abc&x=1" > "$CLIENT/login.ini"
+start_login "$CLIENT"
+pid=$LAST_PID
+wait_exit "$pid" 120 || fail "client present: the launcher did not end after the login navigation"
+[ "$(exit_code_of "$pid")" = 0 ] || fail "the hand-off ended the launcher with $(exit_code_of "$pid")"
+[ ! -e "$INSTALL" ] || fail "client present: C:\\Korvanis was created"
+[ -f "$CLIENT/kvnlogin.dat" ] || fail "kvnlogin.dat was not written in the client folder"
+[ "$(cat "$CLIENT/kvnlogin.dat")" = 'abc&x=1' ] || fail "kvnlogin.dat holds '$(cat "$CLIENT/kvnlogin.dat")'"
+grep -q '/download/LoginExeVersionInfo.ini' "$SCRATCH/server.log" || fail "the version file was not fetched"
+pass "client present: nothing copied, kvnlogin.dat = abc&x=1, exit code 0"
+if [ -f "$STANDIN" ]; then
+  wait_file "$CLIENT/client-started.txt" 60 || fail "the game client was not started"
+  grep -qx 'login=abc&x=1' "$CLIENT/client-started.txt" || fail "the game client read another login"
+  pass "game client started in its folder with the login"
+  if client=$(wait_window '已登录：abc&x=1' 30); then key_to "$client" alt+F4; fi
+fi

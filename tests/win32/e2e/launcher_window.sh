@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Login.exe under Wine: the choice of window by the command line, the
+# launcher window's size, the single-instance box, the keys that must not
+# close the launcher and the close button that does. A screenshot of the
+# window is left in the build folder (launcher-wine.png).
+source "$(dirname "$0")/e2e_lib.bash" "$1" "$2" "$0"
+
+start_server
+reset_machine
+# A launcher folder that holds the client, so no installation runs here.
+LAUNCHER=$SCRATCH/launcher
+make_launcher_folder "$LAUNCHER"
+printf 'client' > "$LAUNCHER/Launcher.exe"
+printf 'version:120' > "$LAUNCHER/kvnversion.ini"
+
+# One argument, whatever it is, gives the uninstaller. It first asks
+# whether to uninstall (a box with the application's name "Login"); Esc
+# answers Cancel there, and Esc in the uninstall window is its cancel button:
+# either way the uninstaller ends without touching anything.
+for arg in -Uninstall foo; do
+  start_login "$LAUNCHER" "$arg"
+  pid=$LAST_PID
+  seen=
+  for _ in $(seq 1 240); do
+    kill -0 "$pid" 2>/dev/null || break
+    window_exists 'Korvane安装程序' && fail "argument $arg: the launcher window was made"
+    if box=$(xdotool search --name '^Login$' 2>/dev/null | head -1) && [ -n "$box" ]; then
+      seen=${seen:-question}
+      key_to "$box" Escape
+    elif dlg=$(xdotool search --onlyvisible --name '^卸载程序$' 2>/dev/null | head -1) && [ -n "$dlg" ]; then
+      seen=${seen:-window}
+      key_to "$dlg" Escape
+    fi
+    sleep 0.25
+  done
+  kill -0 "$pid" 2>/dev/null && fail "argument $arg: the uninstaller did not end on Esc"
+  [ -n "$seen" ] || fail "argument $arg: neither the uninstall question nor its window was shown"
+  pass "argument $arg: uninstaller ($seen first), ended by Esc"
+done
+
+# Two arguments: the launcher.
+start_login "$LAUNCHER" -Uninstall x
+pid=$LAST_PID
+win=$(wait_window 'Korvane安装程序' 60) || fail "two arguments: no launcher window"
+window_exists '卸载程序' && fail "two arguments: an uninstall window was made"
+click_close_button "$win"
+wait_exit "$pid" 30 || fail "two arguments: the close button did not end the launcher"
+pass "two arguments: launcher window"
+
+# No argument: the launcher window, 1035 x 590.
+start_login "$LAUNCHER"
+first=$LAST_PID
+win=$(wait_window 'Korvane安装程序' 60) || fail "no argument: no launcher window"
+geometry=$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p')
+[ "$geometry" = "1035x590" ] || fail "launcher window is $geometry, not 1035x590"
+pass "launcher window 1035x590"
+sleep 1  # let the first paint finish before the picture is taken
+import -window root "$BUILD/launcher-wine.png"
+
+# A second copy shows "Korvane" and ends once the box is dismissed; the
+# first copy keeps its window.
+start_login "$LAUNCHER"
+second=$LAST_PID
+box=$(wait_window Korvane 60) || fail "second copy: no already-running box"
+kill -0 "$second" 2>/dev/null || fail "second copy ended before its box was dismissed"
+key_to "$box" Return
+wait_exit "$second" 30 || fail "second copy did not end after its box"
+[ "$(exit_code_of "$second")" = 0 ] || fail "second copy ended with $(exit_code_of "$second")"
+[ "$(xdotool search --name '^Korvane安装程序$' | head -1)" = "$win" ] || fail "first window gone after the second copy"
+kill -0 "$first" 2>/dev/null || fail "first copy ended by the second"
+pass "second copy refused, first unaffected"
+
+# Enter, Esc and Alt+F4 keep the launcher open.
+for key in Return Escape alt+F4; do
+  key_to "$win" "$key"
+  sleep 1  # settle time of a negative check: a closing key would have acted by now
+  kill -0 "$first" 2>/dev/null || fail "$key ended the launcher"
+  window_exists 'Korvane安装程序' || fail "$key closed the launcher window"
+done
+pass "Enter, Esc, Alt+F4 keep the launcher"
+
+# The close button ends it, with exit code 0.
+click_close_button "$win"
+wait_exit "$first" 30 || fail "the close button did not end the launcher"
+[ "$(exit_code_of "$first")" = 0 ] || fail "launcher ended with $(exit_code_of "$first")"
+pass "close button ends the launcher"
+
+# A new copy starts once the first has ended.
+start_login "$LAUNCHER"
+again=$LAST_PID
+win=$(wait_window 'Korvane安装程序' 60) || fail "no launcher window after the first copy ended"
+click_close_button "$win"
+wait_exit "$again" 30 || fail "the restarted launcher did not close"
+pass "restart after the first copy ended"
