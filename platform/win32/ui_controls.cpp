@@ -89,15 +89,12 @@ void FreeImage(MaskedImage& image) {
     image = {};
 }
 
-// 0 loaded, 1 the bitmap cannot be loaded or described, 2 no mask.
-int LoadMaskedImage(int resourceId, MaskedImage& image) {
-    auto* bitmap = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr),
-                                                   MAKEINTRESOURCEW(resourceId), IMAGE_BITMAP, 0, 0,
-                                                   LR_DEFAULTCOLOR));
-    if (!bitmap) return 1;
+// Takes a bitmap into an image record: 0 done, 1 the bitmap cannot be
+// described, 2 no mask can be made.
+int TakeBitmap(HBITMAP bitmap, MaskedImage& image) {
     BITMAP info{};
-    if (!GetObjectW(bitmap, sizeof info, &info)) {
-        DeleteObject(bitmap);
+    if (!bitmap || !GetObjectW(bitmap, sizeof info, &info)) {
+        if (bitmap) DeleteObject(bitmap);
         return 1;
     }
     image.bitmap = bitmap;
@@ -105,6 +102,11 @@ int LoadMaskedImage(int resourceId, MaskedImage& image) {
     image.height = info.bmHeight;
     image.mask = CreateImageMask(bitmap, image.width, image.height);
     return image.mask ? 0 : 2;
+}
+
+HBITMAP LoadBitmapResource(int resourceId) {
+    return static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId),
+                                           IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
 }
 
 }  // namespace
@@ -135,10 +137,30 @@ void Win32ImageButton::release() { freeImages(); }
 int Win32ImageButton::setImages(int inBitmapId, int outBitmapId) {
     int result = 1;
     dialog_.runOnDialogThread([&] {
+        HBITMAP in = LoadBitmapResource(inBitmapId);
+        HBITMAP out = outBitmapId ? LoadBitmapResource(outBitmapId) : nullptr;
+        if (outBitmapId && !out) {
+            if (in) DeleteObject(in);
+            freeImages();
+            repaint();
+            return;  // 1: the out bitmap is not there
+        }
+        result = setImageBitmaps(in, out);
+    });
+    return result;
+}
+
+int Win32ImageButton::setImageBitmaps(HBITMAP in, HBITMAP out) {
+    int result = 1;
+    dialog_.runOnDialogThread([&] {
         freeImages();
-        result = LoadMaskedImage(inBitmapId, in_);
-        if (result == 0 && outBitmapId) result = LoadMaskedImage(outBitmapId, out_);
-        if (result != 0) freeImages();
+        result = TakeBitmap(in, in_);
+        if (result == 0 && out) {
+            result = TakeBitmap(out, out_);
+        } else if (out) {
+            DeleteObject(out);
+        }
+        if (result != 0) freeImages();  // a failed set leaves no images
         repaint();
     });
     return result;
@@ -339,9 +361,7 @@ WString Win32ProgressBar::barText() {
     return text;
 }
 
-void Win32ProgressBar::paint() {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(hwnd_, &ps);
+void Win32ProgressBar::paint(HDC dc) {
     const int position = static_cast<int>(SendMessageW(hwnd_, PBM_GETPOS, 0, 0));
     RECT rc{};
     GetClientRect(hwnd_, &rc);
@@ -365,15 +385,21 @@ void Win32ProgressBar::paint() {
 
     SetTextColor(dc, kText);
     TextOutW(dc, x, y, W(text_), static_cast<int>(text_.size()));
-    EndPaint(hwnd_, &ps);
 }
 
 LRESULT CALLBACK Win32ProgressBar::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
                                                 DWORD_PTR ref) {
     auto* self = reinterpret_cast<Win32ProgressBar*>(ref);
     switch (msg) {
-        case WM_PAINT:
-            self->paint();
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(hwnd, &ps);
+            self->paint(dc);
+            EndPaint(hwnd, &ps);
+            return 0;
+        }
+        case WM_PRINTCLIENT:
+            self->paint(reinterpret_cast<HDC>(wp));
             return 0;
         case WM_NCDESTROY:
             RemoveWindowSubclass(hwnd, SubclassProc, kProgressSubclass);

@@ -63,9 +63,22 @@ int Win32Ui::runModal(int templateId, DialogHandler& handler, Dialog* owner) {
     const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId),
                                            OwnerWindow(owner), DialogProc,
                                            reinterpret_cast<LPARAM>(&start));
-    if (start.dialog) {
+    return finishModal(result, start.dialog);
+}
+
+int Win32Ui::runModalIndirect(const DLGTEMPLATE* dialogTemplate, DialogHandler& handler,
+                              Dialog* owner) {
+    ModalStart start{&handler};
+    const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate,
+                                                   OwnerWindow(owner), DialogProc,
+                                                   reinterpret_cast<LPARAM>(&start));
+    return finishModal(result, start.dialog);
+}
+
+int Win32Ui::finishModal(INT_PTR result, Win32Dialog* dialog) {
+    if (dialog) {
         std::lock_guard<std::mutex> lock(mutex_);
-        retired_.push_back(start.dialog);
+        retired_.push_back(dialog);
     }
     return static_cast<int>(result);
 }

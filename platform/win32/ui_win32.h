@@ -28,8 +28,12 @@ public:
     MsgResult messageBox(Dialog* owner, const WString& text, const WString& caption,
                          MsgButtons buttons, MsgIcon icon) override;
     void desktopMessageBoxGbk(const Bytes& text, const Bytes& caption) override;
+    // Runs a dialog from a template in memory (for checks and tests).
+    int runModalIndirect(const DLGTEMPLATE* dialogTemplate, DialogHandler& handler, Dialog* owner);
 
 private:
+    int finishModal(INT_PTR result, Win32Dialog* dialog);
+
     std::mutex mutex_;
     // Dialogs whose windows are gone. Their objects are kept for the rest of
     // the process: worker threads may still hold pointers to their controls,
@@ -77,6 +81,9 @@ public:
     int checkState() override;
     bool isCheckBox() override { return checkBoxMode_; }
     void release() override;
+    // Takes both bitmaps (out may be null) and builds their masks; the
+    // result codes of setImages.
+    int setImageBitmaps(HBITMAP in, HBITMAP out);
 
     // From the dialog: WM_DRAWITEM and a click (BN_CLICKED) of this button.
     void draw(const DRAWITEMSTRUCT& item);
@@ -115,7 +122,7 @@ public:
 
 private:
     static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
-    void paint();
+    void paint(HDC dc);
     WString text_;  // touched on the window's thread only
 };
 

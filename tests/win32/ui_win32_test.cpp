@@ -1,0 +1,525 @@
+// The Win32 windows under Wine (or Windows): dialog message routing, the
+// bitmap button's transparency and states, the text progress bar's
+// painting, calls from other threads, the log box, the skin and the web view.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <cstdio>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "platform/win32/ui_win32.h"
+
+namespace kvn::win32 {
+namespace {
+
+constexpr int kButton = 10, kCheck = 11, kProgress = 12, kEdit = 13;
+
+// A dialog template in memory: a pop-up with a push button, an automatic
+// check box, a progress bar and a multi-line read-only edit.
+class TemplateBuilder {
+public:
+    TemplateBuilder() {
+        dword(WS_POPUP | WS_VISIBLE);
+        dword(0);
+        word(4);  // items
+        word(0); word(0); word(200); word(100);
+        word(0); word(0); text(L"");  // no menu, default class, no title
+        item(BS_PUSHBUTTON | WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 20, 10, kButton, 0x0080);
+        item(BS_AUTOCHECKBOX | WS_CHILD | WS_VISIBLE | WS_TABSTOP, 30, 0, 20, 10, kCheck, 0x0080);
+        item(WS_CHILD | WS_VISIBLE, 0, 20, 100, 8, kProgress, 0, L"msctls_progress32");
+        item(ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_BORDER | WS_CHILD | WS_VISIBLE, 0, 40, 100,
+             40, kEdit, 0x0081);
+    }
+    const DLGTEMPLATE* get() {
+        storage_.assign((words_.size() + 1) / 2, 0);
+        std::memcpy(storage_.data(), words_.data(), words_.size() * sizeof(WORD));
+        return reinterpret_cast<const DLGTEMPLATE*>(storage_.data());
+    }
+
+private:
+    void word(WORD w) { words_.push_back(w); }
+    void dword(DWORD d) {
+        word(LOWORD(d));
+        word(HIWORD(d));
+    }
+    void text(const wchar_t* s) {
+        for (; *s; ++s) word(static_cast<WORD>(*s));
+        word(0);
+    }
+    void item(DWORD style, short x, short y, short cx, short cy, WORD id, WORD atom,
+              const wchar_t* className = nullptr) {
+        if (words_.size() % 2) word(0);  // items start on a DWORD boundary
+        dword(style);
+        dword(0);
+        word(x); word(y); word(cx); word(cy);
+        word(id);
+        if (className) {
+            text(className);
+        } else {
+            word(0xFFFF);
+            word(atom);
+        }
+        text(L"");
+        word(0);  // no creation data
+    }
+    std::vector<WORD> words_;
+    std::vector<DWORD> storage_;
+};
+
+// A handler whose reactions each test writes.
+struct Handler : DialogHandler {
+    std::function<void(Dialog&)> init;
+    std::function<void(int)> command, timer;
+    int oks = 0, cancels = 0, destroys = 0;
+    Dialog* dialog = nullptr;
+    bool onInitDialog(Dialog& d) override {
+        dialog = &d;
+        if (init) init(d);
+        return true;
+    }
+    void onCommand(int id) override {
+        if (command) command(id);
+    }
+    void onTimer(int id) override {
+        if (timer) timer(id);
+    }
+    void onOK() override { ++oks; }
+    void onCancel() override { ++cancels; }
+    void onDestroy() override { ++destroys; }
+};
+
+int RunDialog(Handler& handler) {
+    static Win32Ui ui;  // its dialogs live as long as the process
+    static bool ready = (ui.initialise(), true);
+    (void)ready;
+    TemplateBuilder tpl;
+    return ui.runModalIndirect(tpl.get(), handler, nullptr);
+}
+
+// A 32-bit top-down DIB of w x h pixels, selected into a memory DC.
+struct Canvas {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ old = nullptr;
+    std::uint32_t* bits = nullptr;
+    int w, h;
+    Canvas(int width, int height, COLORREF fill) : w(width), h(height) {
+        bitmap = MakeBitmap(width, height, &bits);
+        dc = CreateCompatibleDC(nullptr);
+        old = SelectObject(dc, bitmap);
+        for (int i = 0; i < w * h; ++i) bits[i] = ToPixel(fill);
+    }
+    ~Canvas() {
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        DeleteObject(bitmap);
+    }
+    COLORREF at(int x, int y) const {
+        GdiFlush();
+        const std::uint32_t p = bits[y * w + x];
+        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+    }
+    static std::uint32_t ToPixel(COLORREF c) {
+        return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+    }
+    static HBITMAP MakeBitmap(int width, int height, std::uint32_t** bits) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* p = nullptr;
+        HBITMAP b = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &p, nullptr, 0);
+        *bits = static_cast<std::uint32_t*>(p);
+        return b;
+    }
+};
+
+// A bitmap of one row of the given colours.
+HBITMAP Row(std::initializer_list<COLORREF> colours) {
+    std::uint32_t* bits = nullptr;
+    HBITMAP b = Canvas::MakeBitmap(static_cast<int>(colours.size()), 1, &bits);
+    int i = 0;
+    for (COLORREF c : colours) bits[i++] = Canvas::ToPixel(c);
+    return b;
+}
+
+constexpr COLORREF kGrey = RGB(128, 128, 128), kGreen = RGB(0, 255, 0), kNearGreen = RGB(0, 254, 0),
+                   kRed = RGB(255, 0, 0), kBlue = RGB(0, 0, 255);
+
+void Draw(ImageButton* button, Canvas& canvas, UINT state) {
+    DRAWITEMSTRUCT item{};
+    item.CtlType = ODT_BUTTON;
+    item.hDC = canvas.dc;
+    item.rcItem = {0, 0, canvas.w, canvas.h};
+    item.itemState = state;
+    dynamic_cast<Win32ImageButton*>(button)->draw(item);
+}
+
+}  // namespace
+
+TEST(Win32Dialog, EnterEscAndCloseGoToTheHandlerAndLeaveTheDialogOpen) {
+    Handler h;
+    std::vector<int> commands;
+    bool existedAtCommand = false;
+    h.init = [&](Dialog& d) {
+        const HWND hwnd = DialogWindow(&d);
+        PostMessageW(hwnd, WM_COMMAND, IDOK, 0);
+        PostMessageW(hwnd, WM_COMMAND, IDCANCEL, 0);
+        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+        PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(kEdit, EN_CHANGE), 0);  // not a click
+        PostMessageW(GetDlgItem(hwnd, kButton), BM_CLICK, 0, 0);
+    };
+    h.command = [&](int id) {
+        commands.push_back(id);
+        existedAtCommand = h.dialog->exists();
+        h.dialog->endDialog(42);
+    };
+    EXPECT_EQ(RunDialog(h), 42);
+    EXPECT_EQ(h.oks, 1);
+    EXPECT_EQ(h.cancels, 2);  // IDCANCEL and WM_CLOSE
+    EXPECT_EQ(commands, std::vector<int>{kButton});
+    EXPECT_TRUE(existedAtCommand);
+    EXPECT_EQ(h.destroys, 1);
+    EXPECT_FALSE(h.dialog->exists());
+}
+
+TEST(Win32ImageButton, CheckBoxModeChecksOnEveryClickBeforeTheCommandAndNeverUnchecks) {
+    Handler h;
+    std::vector<int> statesAtCommand;
+    ImageButton *box = nullptr, *push = nullptr;
+    int clicks = 0;
+    h.init = [&](Dialog& d) {
+        box = d.imageButton(kCheck);
+        push = d.imageButton(kButton);
+        ASSERT_TRUE(box && push);
+        EXPECT_TRUE(box->isCheckBox());
+        EXPECT_FALSE(push->isCheckBox());
+        const HWND boxWindow = GetDlgItem(DialogWindow(&d), kCheck);
+        EXPECT_EQ(GetWindowLongW(boxWindow, GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW);
+        PostMessageW(boxWindow, BM_CLICK, 0, 0);
+        PostMessageW(boxWindow, BM_CLICK, 0, 0);
+    };
+    h.command = [&](int id) {
+        if (id != kCheck) return;
+        statesAtCommand.push_back(box->checkState());
+        if (++clicks < 2) return;
+        box->setCheck(0);
+        EXPECT_EQ(box->checkState(), 0);
+        SendMessageW(GetDlgItem(DialogWindow(h.dialog), kCheck), BM_SETCHECK, BST_INDETERMINATE, 0);
+        EXPECT_EQ(box->checkState(), 1);
+        EXPECT_EQ(SendMessageW(GetDlgItem(DialogWindow(h.dialog), kCheck), BM_GETCHECK, 0, 0), 1);
+        push->setCheck(1);  // a push button has no check
+        EXPECT_EQ(push->checkState(), 0);
+        h.dialog->endDialog(0);
+    };
+    RunDialog(h);
+    EXPECT_EQ(statesAtCommand, (std::vector<int>{1, 1}));
+}
+
+TEST(Win32ImageButton, PureGreenIsTransparentAndTheStateChoosesTheImage) {
+    Handler h;
+    h.init = [&](Dialog& d) {
+        ImageButton* push = d.imageButton(kButton);
+        ImageButton* box = d.imageButton(kCheck);
+        auto* pushImpl = dynamic_cast<Win32ImageButton*>(push);
+        auto* boxImpl = dynamic_cast<Win32ImageButton*>(box);
+        ASSERT_EQ(pushImpl->setImageBitmaps(Row({kGreen, kNearGreen, kRed, kRed}),
+                                            Row({kGreen, kBlue, kBlue, kBlue})), 0);
+        ASSERT_EQ(boxImpl->setImageBitmaps(Row({kGreen, kNearGreen, kRed, kRed}),
+                                           Row({kGreen, kBlue, kBlue, kBlue})), 0);
+        push->sizeToImage();
+        box->sizeToImage();
+        EXPECT_EQ(push->windowRect().width(), 4);
+        EXPECT_EQ(push->windowRect().height(), 1);
+
+        {  // resting push button: out image, green shows the background
+            Canvas c(6, 3, kGrey);
+            Draw(push, c, 0);
+            EXPECT_EQ(c.at(0, 0), kGrey);
+            EXPECT_EQ(c.at(1, 0), kBlue);
+            EXPECT_EQ(c.at(3, 0), kBlue);
+            EXPECT_EQ(c.at(4, 0), kGrey);
+        }
+        {  // pressed push button: in image moved by (1, 1)
+            Canvas c(6, 3, kGrey);
+            Draw(push, c, ODS_SELECTED);
+            EXPECT_EQ(c.at(1, 0), kGrey);
+            EXPECT_EQ(c.at(1, 1), kGrey);       // pure green: transparent
+            EXPECT_EQ(c.at(2, 1), kNearGreen);  // almost green: drawn
+            EXPECT_EQ(c.at(3, 1), kRed);
+        }
+        {  // unchecked box: out image, whatever the selection
+            Canvas c(6, 3, kGrey);
+            Draw(box, c, 0);
+            EXPECT_EQ(c.at(1, 0), kBlue);
+        }
+        {  // checked box: in image, not moved
+            box->setCheck(1);
+            Canvas c(6, 3, kGrey);
+            Draw(box, c, 0);
+            EXPECT_EQ(c.at(0, 0), kGrey);
+            EXPECT_EQ(c.at(1, 0), kNearGreen);
+            EXPECT_EQ(c.at(2, 0), kRed);
+        }
+        {  // a push button without an out image always shows the in image
+            ASSERT_EQ(pushImpl->setImageBitmaps(Row({kRed}), nullptr), 0);
+            Canvas c(2, 2, kGrey);
+            Draw(push, c, 0);
+            EXPECT_EQ(c.at(0, 0), kRed);
+        }
+        {  // a second bitmap that cannot be described: no images at all
+            EXPECT_EQ(pushImpl->setImageBitmaps(Row({kRed}), reinterpret_cast<HBITMAP>(0x1234)), 1);
+            Canvas c(2, 2, kGrey);
+            Draw(push, c, 0);
+            EXPECT_EQ(c.at(0, 0), kGrey);
+        }
+        EXPECT_EQ(push->setImages(9999, 0), 1);  // no such resource
+        d.endDialog(0);
+    };
+    RunDialog(h);
+}
+
+TEST(Win32ProgressBar, PaintsTheSplitAndTheTextCentred) {
+    Handler h;
+    h.init = [&](Dialog& d) {
+        ProgressBar* bar = d.progressBar(kProgress);
+        ASSERT_TRUE(bar);
+        bar->move(0, 0, 893, 13);
+        bar->setRange(0, 100);
+        const HWND hwnd = GetDlgItem(DialogWindow(&d), kProgress);
+        auto paint = [&](Canvas& c) { SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(c.dc), PRF_CLIENT); };
+        const COLORREF bar0 = Win32ProgressBar::kBar, back = Win32ProgressBar::kBackground;
+
+        bar->setPos(50);
+        EXPECT_EQ(bar->pos(), 50);
+        {
+            Canvas c(893, 13, kGrey);
+            paint(c);
+            EXPECT_EQ(c.at(0, 0), bar0);
+            EXPECT_EQ(c.at(445, 6), bar0);
+            EXPECT_EQ(c.at(446, 6), back);
+            EXPECT_EQ(c.at(892, 12), back);
+        }
+        bar->setPos(0);
+        {
+            Canvas c(893, 13, kGrey);
+            paint(c);
+            EXPECT_EQ(c.at(0, 0), back);
+        }
+        bar->setPos(100);
+        {
+            Canvas c(893, 13, kGrey);
+            paint(c);
+            EXPECT_EQ(c.at(892, 12), bar0);
+        }
+        // Text over both colours, in black, around the middle only.
+        bar->setPos(50);
+        bar->setBarText(u"MMMMMMMMMMMM");
+        EXPECT_EQ(bar->barText(), u"MMMMMMMMMMMM");
+        {
+            Canvas c(893, 13, kGrey);
+            paint(c);
+            int left = 893, right = -1;
+            for (int y = 0; y < 13; ++y)
+                for (int x = 0; x < 893; ++x)
+                    if (c.at(x, y) == RGB(0, 0, 0)) {
+                        left = std::min(left, x);
+                        right = std::max(right, x);
+                    }
+            ASSERT_GE(right, 0) << "no text drawn";
+            EXPECT_LT(left, 446);
+            EXPECT_GE(right, 446);
+            EXPECT_LE(std::abs((893 - 1 - right) - left), 4);  // centred
+        }
+        d.endDialog(0);
+    };
+    RunDialog(h);
+}
+
+TEST(Win32Dialog, OtherThreadsCallsRunOnTheDialogThreadAndStopWhenTheWindowIsGone) {
+    Handler h;
+    std::thread worker;
+    ProgressBar* bar = nullptr;
+    std::atomic<int> onDialogThread{0}, calls{0};
+    h.init = [&](Dialog& d) {
+        bar = d.progressBar(kProgress);
+        bar->setRange(0, 100);
+        const DWORD dialogThread = GetCurrentThreadId();
+        worker = std::thread([&, dialogThread] {
+            for (int i = 0; i < 50; ++i) {
+                bar->setPos(i);
+                bar->setBarText(u"正在安装....");
+                h.dialog->runOnDialogThread([&] {
+                    ++calls;
+                    if (GetCurrentThreadId() == dialogThread) ++onDialogThread;
+                });
+            }
+            EXPECT_EQ(bar->pos(), 49);
+            EXPECT_EQ(bar->barText(), u"正在安装....");
+            h.dialog->endDialog(5);
+        });
+    };
+    EXPECT_EQ(RunDialog(h), 5);
+    worker.join();
+    EXPECT_EQ(calls.load(), 50);
+    EXPECT_EQ(onDialogThread.load(), 50);
+    // The window is gone: calls from any thread return without running.
+    std::thread late([&] {
+        bar->setPos(3);
+        EXPECT_EQ(bar->pos(), 0);
+        EXPECT_FALSE(bar->isVisible());
+        bool ran = false;
+        h.dialog->runOnDialogThread([&] { ran = true; });
+        EXPECT_FALSE(ran);
+    });
+    late.join();
+    EXPECT_EQ(bar->barText(), u"");
+}
+
+TEST(Win32EditBox, AppendsAtTheEnd) {
+    Handler h;
+    h.init = [&](Dialog& d) {
+        EditBox* log = d.editBox(kEdit);
+        ASSERT_TRUE(log);
+        log->setLimitToMax();
+        EXPECT_GE(static_cast<UINT>(SendMessageW(GetDlgItem(DialogWindow(&d), kEdit), EM_GETLIMITTEXT, 0, 0)),
+                  0x7FFFFFFEu);
+        log->setText(u"正在卸载以下文件：\n");
+        log->append(u"C:\\Korvanis/Launcher.exe\n");
+        log->append(u"卸载成功！\n");
+        EXPECT_EQ(log->text(), u"正在卸载以下文件：\nC:\\Korvanis/Launcher.exe\n卸载成功！\n");
+        d.endDialog(0);
+    };
+    RunDialog(h);
+}
+
+TEST(Win32Dialog, WindowCallsAndControlPlaces) {
+    Handler h;
+    h.init = [&](Dialog& d) {
+        d.setSize(300, 200);
+        Rect r = d.windowRect();
+        EXPECT_EQ(r.width(), 300);
+        EXPECT_EQ(r.height(), 200);
+        d.setTitle(u"Korvane安装程序");
+        EXPECT_EQ(d.title(), u"Korvane安装程序");
+        Control* edit = d.control(kEdit);
+        ASSERT_TRUE(edit);
+        edit->move(5, 6, 20, 10);
+        const Rect c = edit->windowRect();
+        EXPECT_EQ(c.left, 5);
+        EXPECT_EQ(c.top, 6);
+        EXPECT_EQ(c.right, 25);
+        EXPECT_EQ(c.bottom, 16);
+        edit->show(false);
+        EXPECT_FALSE(edit->isVisible());
+        EXPECT_EQ(d.control(999), nullptr);
+        ImageButton* typed = d.imageButton(kButton);
+        EXPECT_EQ(static_cast<Control*>(typed), d.control(kButton));  // one wrapper per control
+        d.setColorKey(0x404040);
+        EXPECT_TRUE(GetWindowLongW(DialogWindow(&d), GWL_EXSTYLE) & WS_EX_LAYERED);
+        d.minimize();
+        EXPECT_TRUE(d.isIconic());
+        d.endDialog(0);
+    };
+    RunDialog(h);
+}
+
+TEST(Win32Dialog, BackgroundStyleFourSizesTheWindowToTheBitmap) {
+    // A 30 x 20 24-bit bitmap file.
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = std::wstring(folder) + L"kvn_ui_background.bmp";
+    {
+        const int w = 30, h = 20;
+        const int row = (w * 3 + 3) / 4 * 4;  // rows padded to 4 bytes
+        BITMAPFILEHEADER fh{};
+        BITMAPINFOHEADER ih{};
+        ih.biSize = sizeof ih;
+        ih.biWidth = w;
+        ih.biHeight = h;
+        ih.biPlanes = 1;
+        ih.biBitCount = 24;
+        fh.bfType = 0x4D42;
+        fh.bfOffBits = sizeof fh + sizeof ih;
+        fh.bfSize = fh.bfOffBits + row * h;
+        FILE* f = _wfopen(path.c_str(), L"wb");
+        ASSERT_TRUE(f);
+        fwrite(&fh, sizeof fh, 1, f);
+        fwrite(&ih, sizeof ih, 1, f);
+        std::vector<unsigned char> pixels(static_cast<std::size_t>(row * h), 0x40);
+        fwrite(pixels.data(), 1, pixels.size(), f);
+        fclose(f);
+    }
+    Handler h;
+    h.init = [&](Dialog& d) {
+        d.setSize(100, 80);
+        EXPECT_FALSE(d.setBackgroundFile(u"Z:\\no\\such\\LauncherDlg.bmp"));
+        d.setBackgroundStyle(4);  // no picture: the size stays
+        EXPECT_EQ(d.windowRect().width(), 100);
+        EXPECT_TRUE(d.setBackgroundFile(WString(path.begin(), path.end())));
+        d.setBackgroundStyle(4);
+        EXPECT_EQ(d.windowRect().width(), 30);
+        EXPECT_EQ(d.windowRect().height(), 20);
+        // A failed load removes the picture held before.
+        EXPECT_FALSE(d.setBackgroundFile(u"Z:\\no\\such\\LauncherDlg.bmp"));
+        d.setSize(100, 80);
+        d.setBackgroundStyle(4);
+        EXPECT_EQ(d.windowRect().width(), 100);
+        d.endDialog(0);
+    };
+    RunDialog(h);
+    DeleteFileW(path.c_str());
+}
+
+namespace {
+struct RecordingEvents : WebViewEvents {
+    std::vector<WString> before, translated;
+    void onBeforeNavigate2(const WString& url) override { before.push_back(url); }
+    void onTranslateUrl(const WString& url) override { translated.push_back(url); }
+};
+}  // namespace
+
+TEST(Win32WebView, NavigateReachesBeforeNavigate2) {
+    OleInitialize(nullptr);
+    Handler h;
+    RecordingEvents events;
+    WebView* view = nullptr;
+    bool hasBrowser = false;
+    int ticks = 0;
+    const WString url = u"http://127.0.0.1:9/micro/?user=abc";
+    h.init = [&](Dialog& d) {
+        view = d.createWebView(1201, Rect{10, 10, 190, 90}, events);
+        ASSERT_TRUE(view);
+        hasBrowser = dynamic_cast<Win32WebView*>(view)->hasBrowser();
+        // A visible child (the dialog itself shows after its initialisation).
+        EXPECT_TRUE(GetWindowLongW(GetDlgItem(DialogWindow(&d), 1201), GWL_STYLE) & WS_VISIBLE);
+        view->navigate(url);
+        EXPECT_EQ(view->location(), url);
+        d.setTimer(1, 50);
+    };
+    h.timer = [&](int) {
+        // Wait for the event, for at most about 10 s.
+        if (events.before.empty() && hasBrowser && ++ticks < 200) return;
+        h.dialog->endDialog(0);
+    };
+    RunDialog(h);
+    if (!hasBrowser) GTEST_SKIP() << "no web browser control on this system";
+    ASSERT_FALSE(events.before.empty());
+    EXPECT_EQ(events.before.front(), url);
+    EXPECT_TRUE(view->location().empty());  // the window is gone
+    OleUninitialize();
+}
+
+}  // namespace kvn::win32
