@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <GL/gl.h>
 
+#include <string_view>
+
 #include "platform/win32/wide.h"
 #include "skin/skin.h"
 
@@ -59,6 +61,7 @@ void Win32Ui::initialise() {
 }
 
 int Win32Ui::runModal(int templateId, DialogHandler& handler, Dialog* owner) {
+    startModal();
     ModalStart start{&handler};
     const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId),
                                            OwnerWindow(owner), DialogProc,
@@ -68,6 +71,7 @@ int Win32Ui::runModal(int templateId, DialogHandler& handler, Dialog* owner) {
 
 int Win32Ui::runModalIndirect(const DLGTEMPLATE* dialogTemplate, DialogHandler& handler,
                               Dialog* owner) {
+    startModal();
     ModalStart start{&handler};
     const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate,
                                                    OwnerWindow(owner), DialogProc,
@@ -75,12 +79,51 @@ int Win32Ui::runModalIndirect(const DLGTEMPLATE* dialogTemplate, DialogHandler& 
     return finishModal(result, start.dialog);
 }
 
+int Win32Ui::startModal() {
+    uiThread_.store(GetCurrentThreadId());
+    if (depth_.fetch_add(1) == 0) {
+        std::lock_guard<std::mutex> lock(boxesMutex_);
+        closing_ = false;
+    }
+    return 0;
+}
+
 int Win32Ui::finishModal(INT_PTR result, Win32Dialog* dialog) {
     if (dialog) {
         std::lock_guard<std::mutex> lock(mutex_);
         retired_.push_back(dialog);
     }
+    if (depth_.fetch_sub(1) == 1) dismissWorkerBoxes();
     return static_cast<int>(result);
+}
+
+namespace {
+BOOL CALLBACK CloseMessageBox(HWND hwnd, LPARAM) {
+    wchar_t name[16] = {};
+    GetClassNameW(hwnd, name, 16);
+    if (std::wstring_view(name) == L"#32770") PostMessageW(hwnd, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+}  // namespace
+
+// The program's last window has closed: message boxes that worker threads
+// still show are dismissed (and new ones refused), so that a worker waiting
+// on one can finish and be joined instead of keeping the process alive.
+void Win32Ui::dismissWorkerBoxes() {
+    {
+        std::lock_guard<std::mutex> lock(boxesMutex_);
+        closing_ = true;
+    }
+    for (int round = 0; round < 500; ++round) {  // at most about 5 s
+        std::vector<DWORD> threads;
+        {
+            std::lock_guard<std::mutex> lock(boxesMutex_);
+            for (const auto& [thread, count] : boxThreads_) threads.push_back(thread);
+        }
+        if (threads.empty()) return;
+        for (DWORD thread : threads) EnumThreadWindows(thread, CloseMessageBox, 0);
+        Sleep(10);
+    }
 }
 
 MsgResult Win32Ui::messageBox(Dialog* owner, const WString& text, const WString& caption,
@@ -88,7 +131,18 @@ MsgResult Win32Ui::messageBox(Dialog* owner, const WString& text, const WString&
     UINT type = buttons == MsgButtons::OkCancel ? MB_OKCANCEL : MB_OK;
     if (icon == MsgIcon::Warning) type |= MB_ICONWARNING;
     if (icon == MsgIcon::Error) type |= MB_ICONERROR;
+    const DWORD thread = GetCurrentThreadId();
+    const bool worker = thread != uiThread_.load();
+    if (worker) {
+        std::lock_guard<std::mutex> lock(boxesMutex_);
+        if (closing_) return MsgResult::Cancel;  // the program's window is gone
+        ++boxThreads_[thread];
+    }
     const int answer = MessageBoxW(OwnerWindow(owner), W(text), W(caption), type);
+    if (worker) {
+        std::lock_guard<std::mutex> lock(boxesMutex_);
+        if (--boxThreads_[thread] == 0) boxThreads_.erase(thread);
+    }
     return answer == IDOK ? MsgResult::Ok : MsgResult::Cancel;
 }
 

@@ -32,7 +32,17 @@ public:
     int runModalIndirect(const DLGTEMPLATE* dialogTemplate, DialogHandler& handler, Dialog* owner);
 
 private:
+    int startModal();
     int finishModal(INT_PTR result, Win32Dialog* dialog);
+    void dismissWorkerBoxes();
+
+    std::atomic<int> depth_{0};  // modal dialogs running (UI thread)
+    std::atomic<DWORD> uiThread_{0};
+    // Threads other than the UI thread with a message box open, and whether
+    // the program's last dialog has ended (no new box from them then).
+    std::mutex boxesMutex_;
+    std::map<DWORD, int> boxThreads_;
+    bool closing_ = false;
 
     std::mutex mutex_;
     // Dialogs whose windows are gone. Their objects are kept for the rest of

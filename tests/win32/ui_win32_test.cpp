@@ -13,6 +13,7 @@
 #include <cstring>
 #include <cstdio>
 #include <functional>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -97,12 +98,23 @@ struct Handler : DialogHandler {
     void onDestroy() override { ++destroys; }
 };
 
-int RunDialog(Handler& handler) {
+Win32Ui& TheUi() {
     static Win32Ui ui;  // its dialogs live as long as the process
     static bool ready = (ui.initialise(), true);
     (void)ready;
+    return ui;
+}
+
+int RunDialog(Handler& handler) {
     TemplateBuilder tpl;
-    return ui.runModalIndirect(tpl.get(), handler, nullptr);
+    return TheUi().runModalIndirect(tpl.get(), handler, nullptr);
+}
+
+BOOL CALLBACK FindBox(HWND hwnd, LPARAM found) {
+    wchar_t name[16] = {};
+    GetClassNameW(hwnd, name, 16);
+    if (std::wstring_view(name) == L"#32770") *reinterpret_cast<bool*>(found) = true;
+    return TRUE;
 }
 
 // A 32-bit top-down DIB of w x h pixels, selected into a memory DC.
@@ -520,6 +532,38 @@ TEST(Win32WebView, NavigateReachesBeforeNavigate2) {
     EXPECT_EQ(events.before.front(), url);
     EXPECT_TRUE(view->location().empty());  // the window is gone
     OleUninitialize();
+}
+
+}  // namespace kvn::win32
+
+namespace kvn::win32 {
+
+TEST(Win32Ui, ClosingTheLastDialogDismissesAWorkersMessageBox) {
+    Handler h;
+    std::thread worker;
+    std::atomic<DWORD> workerThread{0};
+    std::atomic<int> answer{-1};
+    h.init = [&](Dialog& d) {
+        worker = std::thread([&] {
+            workerThread = GetCurrentThreadId();
+            const MsgResult r = TheUi().messageBox(nullptr, u"解压失败", u"Login", MsgButtons::Ok, MsgIcon::Warning);
+            answer = r == MsgResult::Ok ? 1 : 0;
+        });
+        d.setTimer(1, 20);
+    };
+    h.timer = [&](int) {
+        bool shown = false;
+        if (workerThread.load()) EnumThreadWindows(workerThread.load(), FindBox, reinterpret_cast<LPARAM>(&shown));
+        if (shown) h.dialog->endDialog(0);  // the user closes the window, the box still open
+    };
+    RunDialog(h);
+    worker.join();  // would wait for ever on a box nobody can answer
+    EXPECT_EQ(answer.load(), 0);
+    // Until a new dialog runs, worker boxes are refused at once.
+    std::thread late([&] {
+        EXPECT_EQ(TheUi().messageBox(nullptr, u"x", u"Login", MsgButtons::OkCancel, MsgIcon::None), MsgResult::Cancel);
+    });
+    late.join();
 }
 
 }  // namespace kvn::win32

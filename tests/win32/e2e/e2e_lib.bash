@@ -19,12 +19,17 @@ LOGIN_EXE=$BUILD/platform/win32/Login.exe
 [ -f "$LOGIN_EXE" ] || { echo "FAIL: $LOGIN_EXE not built"; exit 1; }
 
 export WINEDEBUG=${WINEDEBUG:--all}
+# No menu entries or desktop files made on the Unix side for the links.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+SCRATCH=$(mktemp -d /tmp/kvn-e2e.XXXXXX)
 PRIVATE_PREFIX=0
 if [ -z "${WINEPREFIX:-}" ]; then
   export WINEPREFIX=$(mktemp -d /tmp/kvn-e2e-wine.XXXXXX)
   PRIVATE_PREFIX=1
+  # Wine links the user's Desktop folder to $HOME: keep it in the scratch.
+  export HOME=$SCRATCH/home
+  mkdir -p "$HOME"
 fi
-SCRATCH=$(mktemp -d /tmp/kvn-e2e.XXXXXX)
 STARTED_PIDS=()
 SERVER_PID=
 
@@ -35,6 +40,7 @@ cleanup() {
     kill "$pid" 2>/dev/null
   done
   [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
+  [ -n "${DRIVE_C:-}" ] && remove_links
   if [ "$PRIVATE_PREFIX" = 1 ]; then
     wineserver -k >/dev/null 2>&1
     rm -rf "$WINEPREFIX"
@@ -48,16 +54,25 @@ pass() { echo "ok: $*"; }
 
 if [ "$PRIVATE_PREFIX" = 1 ]; then
   # No Mono / Gecko installers while the prefix is made.
-  WINEDLLOVERRIDES="mscoree=;mshtml=" wineboot -i >/dev/null 2>&1 || true
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mscoree=;mshtml=" wineboot -i >/dev/null 2>&1 || true
 fi
 DRIVE_C=$(cd "$WINEPREFIX/drive_c" && pwd)
+
+# The launcher's links: the desktop one (the Desktop folder may lead out of
+# the prefix) and the start-menu folder.
+DESKTOP_LINKS() { ls -d "$DRIVE_C"/users/*/Desktop/Korvane.lnk 2>/dev/null || true; }
+remove_links() {
+  local link
+  for link in $(DESKTOP_LINKS); do rm -f "$link"; done
+  rm -rf "$DRIVE_C"/users/*/AppData/Roaming/Microsoft/Windows/'Start Menu'/Programs/Korvane
+}
 
 # Starts from a machine without the game: no install folder, no plug-in
 # registration, no shortcuts left by an earlier check in the same prefix.
 reset_machine() {
   rm -rf "$DRIVE_C/Korvanis"
   wine reg delete 'HKCU\SOFTWARE\MozillaPlugins' /f >/dev/null 2>&1 || true
-  find "$DRIVE_C/users" -maxdepth 4 \( -name 'Korvane*.lnk' -o -name Korvane \) -exec rm -rf {} + 2>/dev/null || true
+  remove_links
 }
 
 # The launcher package: the one assembled by the build (kvn_package), else a

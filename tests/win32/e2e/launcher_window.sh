@@ -56,6 +56,16 @@ geometry=$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p')
 pass "launcher window 1035x590"
 sleep 1  # let the first paint finish before the picture is taken
 import -window root "$BUILD/launcher-wine.png"
+# The background is painted, and its key colour RGB(64, 64, 64) (the
+# picture's corner) lets the root window show through.
+eval "$(xdotool getwindowgeometry --shell "$win")"
+pixel() { convert "$BUILD/launcher-wine.png" -format "%[pixel:p{$(($X + $1)),$(($Y + $2))}]" info:; }
+root=$(convert "$BUILD/launcher-wine.png" -format '%[pixel:p{1279,799}]' info:)
+[ "$(pixel 2 2)" = "$root" ] || fail "key colour corner shows $(pixel 2 2), not the root's $root"
+[ "$(pixel 500 300)" != "$root" ] && [ "$(pixel 500 300)" != "srgb(64,64,64)" ] || fail "the web view area is not painted"
+[ "$(pixel 20 570)" = "$(convert "$SRC/standins/site/download/LauncherDlg.bmp" -format '%[pixel:p{20,570}]' info:)" ] ||
+  fail "the background picture is not drawn at its place"
+pass "background drawn, key colour transparent"
 
 # A second copy shows "Korvane" and ends once the box is dismissed; the
 # first copy keeps its window.
