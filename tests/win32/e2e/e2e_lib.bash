@@ -156,12 +156,28 @@ wait_file() {
   return 1
 }
 
-# key_to <window id> <keys...>: focuses the window and types the keys.
+# key_to <window id> <keys...>: focuses the window and types the keys. A
+# window that has gone meanwhile is not an error here: callers check what
+# the keys did.
 key_to() {
   local id=$1
   shift
-  xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
-  xdotool key "$@"
+  { xdotool windowfocus --sync "$id" || xdotool windowfocus "$id"; } >/dev/null 2>&1 || return 0
+  xdotool key "$@" >/dev/null 2>&1 || true
+}
+
+# press_until_exit <pid> <exact title> <key> [seconds]: types the key into
+# the window of that title until the process has ended (a box that has just
+# appeared may not take keys yet).
+press_until_exit() {
+  local pid=$1 title=$2 key=$3 limit=${4:-60} id
+  for _ in $(seq 1 $((limit * 2))); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    id=$(xdotool search --name "^${title}\$" 2>/dev/null | head -1 || true)
+    [ -n "$id" ] && key_to "$id" "$key" 2>/dev/null
+    sleep 0.5
+  done
+  ! kill -0 "$pid" 2>/dev/null
 }
 
 # Clicks the launcher's close button (control 1002 at 981, 80, 25 x 26).

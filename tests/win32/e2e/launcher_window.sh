@@ -73,8 +73,7 @@ start_login "$LAUNCHER"
 second=$LAST_PID
 box=$(wait_window Korvane 60) || fail "second copy: no already-running box"
 kill -0 "$second" 2>/dev/null || fail "second copy ended before its box was dismissed"
-key_to "$box" Return
-wait_exit "$second" 30 || fail "second copy did not end after its box"
+press_until_exit "$second" Korvane Return 30 || fail "second copy did not end after its box"
 [ "$(exit_code_of "$second")" = 0 ] || fail "second copy ended with $(exit_code_of "$second")"
 [ "$(xdotool search --name '^Korvane安装程序$' | head -1)" = "$win" ] || fail "first window gone after the second copy"
 kill -0 "$first" 2>/dev/null || fail "first copy ended by the second"
