@@ -7,7 +7,9 @@ if [ -z "${WINEPREFIX:-}" ]; then
   export WINEPREFIX="$(mktemp -d /tmp/kvn-wine.XXXXXX)"
   trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 fi
+# No exec: the trap must still remove a private prefix afterwards.
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a wine "$@"
+  xvfb-run -a wine "$@"
+else
+  wine "$@"
 fi
-wine "$@"
