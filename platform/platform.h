@@ -86,6 +86,11 @@ public:
     virtual ~ProfileFiles() = default;
     virtual int getInt(const WString& section, const WString& key, int defaultValue,
                        const WString& path) = 0;
+    // A key's text (GetPrivateProfileStringW into a buffer of bufferUnits
+    // units); nullopt when the file, section or key is missing or the text
+    // does not fit.
+    virtual std::optional<WString> getString(const WString& section, const WString& key,
+                                             const WString& path, std::size_t bufferUnits) = 0;
     // Creates the file and section when needed; replaces the file whole.
     virtual bool writeString(const WString& section, const WString& key, const WString& value,
                              const WString& path) = 0;

@@ -80,6 +80,16 @@ public:
         if (!v) return defaultValue;
         return parseDecimal(*v);
     }
+    std::optional<WString> getString(const WString& section, const WString& key,
+                                     const WString& path, std::size_t bufferUnits) override {
+        auto text = readNative(NativePath(path), 16 << 20, false);
+        if (!text) return std::nullopt;
+        auto v = lookup(*text, toUtf8(section), toUtf8(key));
+        if (!v) return std::nullopt;
+        WString w = fromUtf8(*v);
+        if (w.size() + 1 > bufferUnits) return std::nullopt;
+        return w;
+    }
     bool writeString(const WString& section, const WString& key, const WString& value,
                      const WString& path) override {
         std::string native = NativePath(path);

@@ -282,10 +282,11 @@ WString trim(const WString& s) {
 }
 }  // namespace
 
-int FakeProfiles::getInt(const WString& section, const WString& key, int defaultValue,
-                         const WString& path) {
-    auto data = files_.get(path);
-    if (!data) return defaultValue;
+namespace {
+std::optional<WString> profileLookup(FakeFileSystem& files, const WString& section,
+                                     const WString& key, const WString& path) {
+    auto data = files.get(path);
+    if (!data) return std::nullopt;
     bool inSection = false;
     for (const WString& raw : splitLines(fromUtf8(*data))) {
         const WString line = trim(raw);
@@ -294,10 +295,24 @@ int FakeProfiles::getInt(const WString& section, const WString& key, int default
         } else if (inSection) {
             auto eq = line.find(u'=');
             if (eq != WString::npos && lowerAll(trim(line.substr(0, eq))) == lowerAll(key))
-                return parseDecimal(trim(line.substr(eq + 1)));
+                return trim(line.substr(eq + 1));
         }
     }
-    return defaultValue;
+    return std::nullopt;
+}
+}  // namespace
+
+int FakeProfiles::getInt(const WString& section, const WString& key, int defaultValue,
+                         const WString& path) {
+    auto v = profileLookup(files_, section, key, path);
+    return v ? parseDecimal(*v) : defaultValue;
+}
+
+std::optional<WString> FakeProfiles::getString(const WString& section, const WString& key,
+                                               const WString& path, std::size_t bufferUnits) {
+    auto v = profileLookup(files_, section, key, path);
+    if (!v || v->size() + 1 > bufferUnits) return std::nullopt;
+    return v;
 }
 
 bool FakeProfiles::writeString(const WString& section, const WString& key, const WString& value,

@@ -72,6 +72,8 @@ public:
     explicit FakeProfiles(FakeFileSystem& files) : files_(files) {}
     int getInt(const WString& section, const WString& key, int defaultValue,
                const WString& path) override;
+    std::optional<WString> getString(const WString& section, const WString& key,
+                                     const WString& path, std::size_t bufferUnits) override;
     bool writeString(const WString& section, const WString& key, const WString& value,
                      const WString& path) override;
 
