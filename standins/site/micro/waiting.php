@@ -9,5 +9,12 @@
   p { text-align: center; margin-top: 170px; font-size: 26px; }
 </style>
 </head>
-<body><p>正在安装游戏，请稍候……</p></body>
+<body><p>正在安装游戏，请稍候……</p>
+<script>
+  // Load marker for scripted runs (see index.html).
+  window.addEventListener("load", function () {
+    new Image().src = "/micro/loaded?page=waiting&t=" + Date.now();
+  });
+</script>
+</body>
 </html>

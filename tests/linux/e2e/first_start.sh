@@ -3,33 +3,14 @@
 # from nothing to the login page, and a second start that finds the install.
 # Usage: first_start.sh <build dir> <source dir>; needs a display (Xvfb).
 set -euo pipefail
-build=$(cd "$1" && pwd) src=$(cd "$2" && pwd)
-state=$(mktemp -d /tmp/kvn-e2e.XXXXXX)
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$state"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-# Waits up to $1 tenths of a second for a command to succeed.
-wait_for() { local n=$1; shift; for _ in $(seq "$n"); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done; return 1; }
-
-export HOME=$state/home XDG_CONFIG_HOME=$state/home/.config XDG_DATA_HOME=$state/home/.local/share
-export XDG_CACHE_HOME=$state/home/.cache XDG_RUNTIME_DIR=$state/run
-mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_RUNTIME_DIR" "$state/C"
-chmod 700 "$XDG_RUNTIME_DIR"
-export KORVANE_DRIVES="C=$state/C" KORVANE_RES_DIR=$src/res PATH=$build/standins/bin:$PATH
-
-python3 "$src/standins/server/kvn_server.py" --root "$src/standins/site" --port-file "$state/port" \
-  --log "$state/requests.log" & pids+=($!)
-wait_for 100 test -s "$state/port" || fail "server did not start"
-export KORVANE_SITE=http://127.0.0.1:$(cat "$state/port") KORVANE_DOWNLOAD=http://127.0.0.1:$(cat "$state/port")
+source "$(dirname "$0")/lib.bash"
+kvn_init "$1" "$2"
+kvn_start_server
 
 # The launcher runs from a folder with Chinese letters in its name.
 pkg="$state/游戏"
-cp -r "$build/package" "$pkg"
+kvn_package_copy "$pkg"
 cd "$pkg"
-
-window_of() { xdotool search --all --onlyvisible --pid "$1" --name "^$2\$"; }
-login_pages_at_least() { [ "$(grep -c '"target": "/micro/"' "$state/requests.log")" -ge "$1" ]; }
 
 # Mode by argument count: one argument is the uninstaller, whatever it says.
 for args in "-Uninstall" "foo"; do
@@ -43,7 +24,6 @@ done
 wait_for 300 window_of $first "Korvane安装程序" || fail "no launcher window"
 geometry=$(xdotool getwindowgeometry "$(window_of $first "Korvane安装程序" | head -1)")
 echo "$geometry" | grep -q "Geometry: 1035x590" || fail "window geometry: $geometry"
-inst="$state/C/Korvanis"
 wait_for 600 test -e "$inst/Launcher.exe" || fail "client not unpacked"
 for f in Login.exe LauncherDlg.bmp Uninstall.list LoginExeVersionInfo.ini KVNClient.7z 7zr.exe \
          kvnversion.ini bin/npKVNWebPlayer.dll; do
