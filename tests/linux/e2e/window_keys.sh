@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# End to end on Linux: Enter, Escape, Alt+F4 and the window manager's close
+# request leave the launcher window open; its minimise button asks for the
+# window to be iconified, its close button ends the launcher with code 0.
+# Enter still reaches the page: in the login field it logs in.
+# Usage: window_keys.sh <build dir> <source dir>; needs a display (Xvfb).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.bash"
+kvn_init "$1" "$2"
+kvn_start_server
+kvn_seed_install
+
+pkg="$state/package"
+kvn_package_copy "$pkg"
+cd "$pkg"
+
+# No window manager runs under Xvfb: the watcher records the iconify
+# requests that one would act on.
+python3 "$here/xwin.py" watch "$state/wm.log" & pids+=($!)
+wait_for 100 grep -q '^ready$' "$state/wm.log" || fail "window-manager watcher did not start"
+
+# Check of the check: the close request ends an ordinary GTK window (the
+# stand-in client's), so a launcher that stays open really received it.
+mkdir "$state/control"
+(cd "$state/control" && exec "$inst/Launcher.exe") & control=$!; pids+=($control)
+wait_for 200 window_of $control "已登录：" || fail "no stand-in client window"
+python3 "$here/xwin.py" close "$(window_of $control "已登录：" | head -1)"
+wait_exit $control 100 || fail "the close request did not end a plain GTK window"
+
+loaded_at_least() { [ "$(requests_for "/micro/loaded?page=login&t=[0-9]*")" -ge "$1" ]; }
+iconify_requests() { grep -c "^$win 3\$" "$state/wm.log" || true; }
+# A click on the minimise button (control 1001) at (951, 80), 25 x 26. Input
+# is handled in order, so once its request arrives every earlier key has
+# been handled too.
+minimised=0
+minimise() {
+  minimised=$((minimised + 1))
+  click_in "$win" 963 93
+  wait_for 100 test "$(iconify_requests)" -ge $minimised || fail "$1"
+}
+still_open() {
+  kill -0 $pid 2>/dev/null || fail "$1 ended the launcher"
+  xwininfo -id "$win" 2>/dev/null | grep -q 'Map State: IsViewable' || fail "$1 closed the launcher window"
+}
+
+./Login.exe & pid=$!; pids+=($pid)
+wait_for 300 window_of $pid "Korvane安装程序" || fail "no launcher window"
+win=$(window_of $pid "Korvane安装程序" | head -1)
+wait_for 300 loaded_at_least 1 || fail "login page not loaded"
+xdotool windowfocus --sync "$win" 2>/dev/null || true
+# A click on the page's background takes the focus out of the login field,
+# so that Enter has nothing to send.
+click_in "$win" 120 160
+
+minimise "the minimise button sent no iconify request"
+still_open "the minimise button"
+for key in Return KP_Enter Escape alt+F4; do
+  xdotool key "$key"
+  minimise "no iconify request after $key"
+  still_open "$key"
+done
+python3 "$here/xwin.py" close "$win"
+minimise "no iconify request after the close request"
+still_open "the window manager's close request"
+
+# The close button (control 1002) at (981, 80), 25 x 26.
+click_in "$win" 993 93
+wait_exit $pid 100 || fail "the close button did not end the launcher"
+[ "$exit_code" = 0 ] || fail "exit code after the close button: $exit_code"
+
+# Enter in the login field is the page's: it sends the form.
+./Login.exe & pid=$!; pids+=($pid)
+wait_for 300 window_of $pid "Korvane安装程序" || fail "no launcher window on the second run"
+win=$(window_of $pid "Korvane安装程序" | head -1)
+wait_for 300 loaded_at_least 2 || fail "login page not loaded on the second run"
+xdotool windowfocus --sync "$win" 2>/dev/null || true
+click_in "$win" 503 305
+xdotool type --delay 20 "enter"
+xdotool key Return
+wait_exit $pid 300 || fail "Enter in the login field did not log in"
+[ "$exit_code" = 0 ] || fail "exit code after the login: $exit_code"
+[ "$(cat "$inst/kvnlogin.dat")" = enter ] || fail "kvnlogin.dat after Enter: $(cat "$inst/kvnlogin.dat")"
+echo "PASS"
