@@ -34,10 +34,22 @@ bool ParseUrl(const WString& url, HttpTarget& target) {
         pathStart == std::u16string_view::npos ? std::u16string_view{} : rest.substr(pathStart);
     if (const auto atSign = authority.rfind(u'@'); atSign != std::u16string_view::npos)
         authority.remove_prefix(atSign + 1);
-    const auto colon = authority.rfind(u':');
+    // The host, then an optional ":port"; an IPv6 literal keeps its brackets.
     std::u16string_view host = authority;
-    if (colon != std::u16string_view::npos && authority.find(u']') == std::u16string_view::npos) {
-        host = authority.substr(0, colon);
+    std::size_t colon = std::u16string_view::npos;
+    if (!authority.empty() && authority.front() == u'[') {
+        const auto close = authority.find(u']');
+        if (close == std::u16string_view::npos || close == 1) return false;
+        host = authority.substr(0, close + 1);
+        if (close + 1 < authority.size()) {
+            if (authority[close + 1] != u':') return false;
+            colon = close + 1;
+        }
+    } else {
+        colon = authority.rfind(u':');
+        if (colon != std::u16string_view::npos) host = authority.substr(0, colon);
+    }
+    if (colon != std::u16string_view::npos) {
         const std::u16string_view port = authority.substr(colon + 1);
         if (!port.empty()) {
             unsigned long value = 0;

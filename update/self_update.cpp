@@ -1,3 +1,8 @@
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
 #include "app/config.h"
 #include "launcher/launcher_dlg.h"
 #include "platform/text.h"
@@ -6,7 +11,59 @@
 namespace kvn {
 
 namespace {
+
 constexpr int kAttempts = 10;
+constexpr char16_t kSection[] = u"VersionInfo";
+constexpr char16_t kDigestKey[] = u"LoginExeSha256";
+
+using Digest = std::array<std::uint8_t, 32>;
+
+// The optional digest of the new launcher in the version record.
+struct ExpectedDigest {
+    enum class State { Absent, Valid, Malformed } state = State::Absent;
+    Digest bytes{};
+};
+
+int HexValue(char16_t c) {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    return -1;
+}
+
+// Exactly 64 hexadecimal digits, either case; nothing else.
+std::optional<Digest> ParseDigest(const WString& text) {
+    if (text.size() != 64) return std::nullopt;
+    Digest digest{};
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        const int high = HexValue(text[2 * i]);
+        const int low = HexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        digest[i] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    return digest;
+}
+
+ExpectedDigest ReadExpectedDigest(ProfileFiles& profiles, const WString& recordPath) {
+    ExpectedDigest expected;
+    // Room for far more than a digest, so that a long wrong value is seen
+    // as wrong rather than as missing.
+    const auto text = profiles.getString(kSection, kDigestKey, recordPath, 1024);
+    if (text) {
+        const auto digest = ParseDigest(*text);
+        expected.state = digest ? ExpectedDigest::State::Valid : ExpectedDigest::State::Malformed;
+        if (digest) expected.bytes = *digest;
+        return expected;
+    }
+    // No text: either the key is absent or its value does not fit. A present
+    // key reads the same number whatever the default; an absent one reads
+    // back each default.
+    const bool absent = profiles.getInt(kSection, kDigestKey, -1, recordPath) == -1 &&
+                        profiles.getInt(kSection, kDigestKey, -2, recordPath) == -2;
+    if (!absent) expected.state = ExpectedDigest::State::Malformed;
+    return expected;
+}
+
 }  // namespace
 
 // Brings the version record, the window background and the launcher itself
@@ -18,14 +75,18 @@ bool CLauncherDlg::CheckLauncherUpdate() {
     auto say = [&](const WString& text) {
         p.ui.messageBox(dialog(), text, appName, MsgButtons::Ok, MsgIcon::None);
     };
-    auto fetch = [&](std::u16string_view serverPath, const WString& localPath) {
+    // Up to ten immediate attempts; `accept` may still reject a complete
+    // download (it then counts as a failed attempt).
+    auto fetch = [&](std::u16string_view serverPath, const WString& localPath,
+                     const std::function<bool()>& accept = nullptr) {
         const WString url = m_config.download + WString(serverPath);
         for (int attempt = 0; attempt < kAttempts; ++attempt)
-            if (DownloadFile(p, m_installTask, url, localPath, false)) return true;
+            if (DownloadFile(p, m_installTask, url, localPath, false) && (!accept || accept()))
+                return true;
         return false;
     };
     auto readNumber = [&](const WString& path, const char16_t* key) {
-        return p.profiles.getInt(u"VersionInfo", key, 0, path);
+        return p.profiles.getInt(kSection, key, 0, path);
     };
 
     const WString versionPath = dir + u"/LoginExeVersionInfo.ini";
@@ -44,14 +105,32 @@ bool CLauncherDlg::CheckLauncherUpdate() {
 
     const int newLauncher = readNumber(versionPath, u"LoginExeVersionNumber");
     if (oldLauncher < newLauncher) {
-        // Without a complete new launcher there is nothing to hand over:
-        // carry on with this one.
-        if (fetch(u"/download/Login.exe", dir + u"/TmpLogin.exe")) {
+        const WString stagedPath = dir + u"/TmpLogin.exe";
+        const ExpectedDigest expected = ReadExpectedDigest(p.profiles, versionPath);
+        // A record that names a digest only hands over a file that matches
+        // it; a wrong file is removed so that update.exe never sees it.
+        auto matches = [&] {
+            if (expected.state != ExpectedDigest::State::Valid) return true;
+            const auto actual = p.files.sha256(stagedPath);
+            if (actual && *actual == expected.bytes) return true;
+            p.files.deleteFile(stagedPath);
+            return false;
+        };
+        // A record whose digest is unreadable cannot vouch for any file:
+        // nothing is fetched and this launcher stays.
+        const bool staged = expected.state != ExpectedDigest::State::Malformed &&
+                            fetch(u"/download/Login.exe", stagedPath, matches);
+        // Without a complete, verified new launcher there is nothing to hand
+        // over: carry on with this one.
+        if (staged) {
             ProcessStart start;
+            // The program is named apart from its command line so that a
+            // folder with blanks cannot start another program.
+            start.application = dir + u"/update.exe";
             start.commandLine = formatS(u"%s/update.exe", {dir});
             start.workingDirectory = dir;
             start.hidden = true;
-            p.processes.start(start);
+            p.processes.start(start);  // handles closed at once, not waited for
             p.processes.exitProcess(0);
         }
         say(u"文件“Login.exe”下载失败，请稍后重试！");

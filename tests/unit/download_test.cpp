@@ -131,12 +131,41 @@ TEST_F(DownloadTest, UnreachableServerAndNoSessionReportFalse) {
 
 TEST_F(DownloadTest, UrlWithoutSchemeOrHostFails) {
     fp.http.serve(u"/download/LauncherDlg.bmp", "new");
-    for (const WString url : {WString(u"dl.example/download/LauncherDlg.bmp"), WString(u"http:///download/LauncherDlg.bmp"),
+    for (const WString& url : {WString(u"dl.example/download/LauncherDlg.bmp"), WString(u"http:///download/LauncherDlg.bmp"),
                               WString(u"ftp://dl.example/download/LauncherDlg.bmp"), WString(u""),
                               WString(u"http://dl.example:99999/download/LauncherDlg.bmp")})
         EXPECT_FALSE(DownloadFile(fp.platform, context, url, target, true)) << toUtf8(url);
     EXPECT_TRUE(fp.http.requests.empty());
     ExpectOldFileAndNoLeftovers();
+}
+
+TEST_F(DownloadTest, UrlFormsOfBothSchemesReachTheirTarget) {
+    struct Case { WString url; bool secure; WString host; std::uint16_t port; WString object; };
+    const Case cases[] = {
+        {u"HTTPS://H.example:8443/x", true, u"H.example", 8443, u"/x"},
+        {u"Http://h.example", false, u"h.example", 80, u"/"},
+        {u"https://h.example:/x", true, u"h.example", 443, u"/x"},
+        {u"http://[::1]:8080/x#part", false, u"[::1]", 8080, u"/x"},
+        {u"https://[::1]/x", true, u"[::1]", 443, u"/x"},
+        {u"http://user@h.example?x", false, u"h.example", 80, u"/?x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(toUtf8(c.url));
+        fp.http.requests.clear();
+        fp.http.serve(c.object, "ok");
+        ASSERT_TRUE(DownloadFile(fp.platform, context, c.url, target, false));
+        ASSERT_EQ(fp.http.requests.size(), 1u);
+        EXPECT_EQ(fp.http.requests[0].secure, c.secure);
+        EXPECT_EQ(fp.http.requests[0].host, c.host);
+        EXPECT_EQ(fp.http.requests[0].port, c.port);
+        EXPECT_EQ(fp.http.requests[0].object, c.object);
+    }
+    fp.http.requests.clear();
+    for (const WString& url : {WString(u"https://"), WString(u"https://:443/x"), WString(u"http://[::1/x"),
+                               WString(u"http://[]:80/x"), WString(u"http://[::1]x/y"),
+                               WString(u"https://h.example:4a3/x")})
+        EXPECT_FALSE(DownloadFile(fp.platform, context, url, target, false)) << toUtf8(url);
+    EXPECT_TRUE(fp.http.requests.empty());
 }
 
 TEST_F(DownloadTest, UncreatableLocalFileFails) {
