@@ -1,0 +1,189 @@
+// Files and folders through the Win32 file API; hashes through BCrypt.
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/win32/internal.h"
+#include "platform/win32/wide.h"
+
+namespace kvn::win32 {
+namespace {
+
+// Owns a file handle.
+class Handle {
+public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    ~Handle() { reset(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    HANDLE get() const { return h_; }
+    void reset() {
+        if (valid()) CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE h_;
+};
+
+HANDLE openForReading(const WString& path) {
+    return CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Reads up to n bytes from the file's current position.
+std::optional<Bytes> readUpTo(HANDLE file, std::size_t n) {
+    Bytes data;
+    data.resize(n);
+    std::size_t got = 0;
+    while (got < n) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - got, 1 << 20));
+        DWORD read = 0;
+        if (!ReadFile(file, data.data() + got, chunk, &read, nullptr)) return std::nullopt;
+        if (read == 0) break;
+        got += read;
+    }
+    data.resize(got);
+    return data;
+}
+
+class Win32OutputFile : public OutputFile {
+public:
+    explicit Win32OutputFile(HANDLE h) : file_(h) {}
+    std::size_t write(const char* data, std::size_t n) override {
+        if (!file_.valid()) return 0;
+        std::size_t done = 0;
+        while (done < n) {
+            DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1 << 30));
+            DWORD written = 0;
+            if (!WriteFile(file_.get(), data + done, chunk, &written, nullptr) || written == 0)
+                break;
+            done += written;
+        }
+        return done;
+    }
+    std::uint64_t size() override {
+        LARGE_INTEGER s{};
+        if (!file_.valid() || !GetFileSizeEx(file_.get(), &s)) return 0;
+        return static_cast<std::uint64_t>(s.QuadPart);
+    }
+    void close() override { file_.reset(); }
+
+private:
+    Handle file_;
+};
+
+class Win32FileSystem : public FileSystem {
+public:
+    Kind find(const WString& path) override {
+        WIN32_FIND_DATAW data;
+        HANDLE h = FindFirstFileW(W(path), &data);
+        if (h == INVALID_HANDLE_VALUE) return Kind::None;
+        FindClose(h);
+        return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Directory : Kind::File;
+    }
+    bool createDirectory(const WString& path) override {
+        return CreateDirectoryW(W(path), nullptr) != FALSE;
+    }
+    bool copyFile(const WString& from, const WString& to) override {
+        return CopyFileW(W(from), W(to), FALSE) != FALSE;
+    }
+    bool deleteFile(const WString& path) override { return DeleteFileW(W(path)) != FALSE; }
+    bool removeDirectory(const WString& path) override {
+        return RemoveDirectoryW(W(path)) != FALSE;
+    }
+    std::optional<std::vector<DirEntry>> listDirectory(const WString& folder) override {
+        WString pattern = folder;
+        if (!pattern.empty() && pattern.back() != u'\\' && pattern.back() != u'/') pattern += u'\\';
+        pattern += u'*';
+        WIN32_FIND_DATAW data;
+        HANDLE h = FindFirstFileW(W(pattern), &data);
+        if (h == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_NOT_FOUND) return std::vector<DirEntry>{};
+            return std::nullopt;
+        }
+        std::vector<DirEntry> out;
+        do {
+            WString name = U(data.cFileName);
+            if (name == u"." || name == u"..") continue;
+            out.push_back({name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        } while (FindNextFileW(h, &data));
+        FindClose(h);
+        return out;
+    }
+    std::optional<Bytes> readFile(const WString& path, std::size_t maxBytes) override {
+        Handle file(openForReading(path));
+        if (!file.valid()) return std::nullopt;
+        LARGE_INTEGER size{};
+        if (!GetFileSizeEx(file.get(), &size)) return std::nullopt;
+        if (static_cast<std::uint64_t>(size.QuadPart) > maxBytes) return std::nullopt;
+        auto data = readUpTo(file.get(), static_cast<std::size_t>(size.QuadPart));
+        if (!data || data->size() != static_cast<std::size_t>(size.QuadPart)) return std::nullopt;
+        return data;
+    }
+    std::optional<Bytes> readFileHead(const WString& path, std::size_t maxBytes) override {
+        Handle file(openForReading(path));
+        if (!file.valid()) return std::nullopt;
+        return readUpTo(file.get(), maxBytes);
+    }
+    bool writeFile(const WString& path, const Bytes& data) override {
+        Handle file(CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) return false;
+        if (data.size() > 0xFFFFFFFFu) return false;
+        DWORD written = 0;
+        BOOL ok = WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written,
+                            nullptr);
+        return ok && written == data.size();
+    }
+    std::unique_ptr<OutputFile> createFile(const WString& path) override {
+        HANDLE h = CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<Win32OutputFile>(h);
+    }
+    bool replaceFile(const WString& from, const WString& to) override {
+        return MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+               FALSE;
+    }
+    std::optional<std::array<std::uint8_t, 32>> sha256(const WString& path) override {
+        Handle file(openForReading(path));
+        if (!file.valid()) return std::nullopt;
+        BCRYPT_ALG_HANDLE alg = nullptr;
+        if (BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0)
+            return std::nullopt;
+        BCRYPT_HASH_HANDLE hash = nullptr;
+        std::optional<std::array<std::uint8_t, 32>> result;
+        if (BCryptCreateHash(alg, &hash, nullptr, 0, nullptr, 0, 0) == 0) {
+            std::vector<char> buffer(1 << 16);
+            bool ok = true;
+            for (;;) {
+                DWORD read = 0;
+                if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
+                              nullptr)) {
+                    ok = false;
+                    break;
+                }
+                if (read == 0) break;
+                if (BCryptHashData(hash, reinterpret_cast<PUCHAR>(buffer.data()), read, 0) != 0) {
+                    ok = false;
+                    break;
+                }
+            }
+            std::array<std::uint8_t, 32> digest{};
+            if (ok && BCryptFinishHash(hash, digest.data(), 32, 0) == 0) result = digest;
+            BCryptDestroyHash(hash);
+        }
+        BCryptCloseAlgorithmProvider(alg, 0);
+        return result;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> makeFileSystem() { return std::make_unique<Win32FileSystem>(); }
+
+}  // namespace kvn::win32
