@@ -2,6 +2,7 @@
 // the Unix side with the archive and working folder translated to Unix paths.
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -13,6 +14,13 @@ std::wstring widen(const char* s) {
     std::wstring out(n > 0 ? n - 1 : 0, L'\0');
     if (n > 1) MultiByteToWideChar(CP_UTF8, 0, s, -1, out.data(), n);
     return out;
+}
+
+// A Unix path as one single-quoted shell word.
+std::wstring quoted(const std::wstring& path) {
+    std::wstring out = L"'";
+    for (wchar_t c : path) out += c == L'\'' ? std::wstring(L"'\\''") : std::wstring(1, c);
+    return out + L"'";
 }
 
 }  // namespace
@@ -32,8 +40,20 @@ int wmain(int argc, wchar_t** argv) {
     GetFullPathNameW(archive.c_str(), MAX_PATH, full, nullptr);
     char* unixArchive = toUnix(full);
     if (!unixArchive) return 8;
-    std::wstring cmd = L"/usr/bin/7zz x -r \"" + widen(unixArchive) + L"\" -y";
+    // Wine does not always hand a Unix program's exit code back (nor wait for
+    // its end), so the shell writes the code into a status file that this
+    // side waits for.
+    wchar_t temp[MAX_PATH] = {}, status[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    if (!GetTempFileNameW(temp, L"7zr", 0, status)) return 9;
+    DeleteFileW(status);
+    char* unixStatus = toUnix(status);
+    if (!unixStatus) return 8;
+    std::wstring script = L"/usr/bin/7zz x -r " + quoted(widen(unixArchive)) +
+                          L" -y >/dev/null 2>&1; echo $? > " + quoted(widen(unixStatus));
     HeapFree(GetProcessHeap(), 0, unixArchive);
+    HeapFree(GetProcessHeap(), 0, unixStatus);
+    std::wstring cmd = L"/bin/sh -c \"" + script + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
@@ -42,9 +62,23 @@ int wmain(int argc, wchar_t** argv) {
     if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return 9;
     WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    return (int)code;
+    // Up to an hour for the extraction to report.
+    for (int i = 0; i < 72000; ++i) {
+        HANDLE f = CreateFileW(status, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        if (f != INVALID_HANDLE_VALUE) {
+            char text[16] = {};
+            DWORD got = 0;
+            ReadFile(f, text, sizeof text - 1, &got, nullptr);
+            CloseHandle(f);
+            if (got > 0 && text[got - 1] == '\n') {
+                DeleteFileW(status);
+                return atoi(text);
+            }
+        }
+        Sleep(50);
+    }
+    return 10;
 }

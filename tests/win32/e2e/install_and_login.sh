@@ -25,13 +25,25 @@ pass "client missing: C:\\Korvanis created, package copied from 游戏 before th
 [ -n "$(DESKTOP_LINKS)" ] || fail "no desktop shortcut"
 pass "desktop shortcut made"
 if [ "$PACKAGE" = "$BUILD/package" ]; then
-  # The install worker unpacks the client archive in the background.
+  # The install worker unpacks the client archive in the background, then
+  # registers the plug-in; once it is done the login page is navigated.
   wait_file "$INSTALL/Launcher.exe" 120 || fail "the client archive was not unpacked"
+  for f in kvnversion.ini bin/npKVNWebPlayer.dll; do
+    wait_file "$INSTALL/$f" 60 || fail "$f was not unpacked"
+  done
   pass "client unpacked by the install worker"
+  for _ in $(seq 1 240); do
+    grep -q '"target": "/micro/",' "$SCRATCH/server.log" && break
+    sleep 0.25
+  done
+  grep -q '"target": "/micro/",' "$SCRATCH/server.log" || fail "the login page was not navigated after the installation"
+  grep -q '"target": "/micro/waiting.php"' "$SCRATCH/server.log" || fail "the waiting page was not shown"
+  window_exists 'Korvane' && fail "the install worker showed a message box"
+  reg=$(wine reg query 'HKCU\SOFTWARE\MozillaPlugins\korvane.net/KVNWebPlayer' /v Path 2>/dev/null | tr -d '\r')
+  echo "$reg" | grep -qF 'C:\Korvanis\bin\npKVNWebPlayer.dll' || fail "the plug-in was not registered: $reg"
+  pass "plug-in registered by regsvr32, waiting page then login page navigated, no error box"
 fi
 click_close_button "$win"
-# Closing also dismisses a message box the install worker may still show
-# (the stand-in extractor's exit code does not always come through Wine).
 wait_exit "$pid" 30 || fail "client missing: the close button did not end the launcher"
 
 # ---- client present: nothing copied; the login hand-off
