@@ -60,6 +60,20 @@ TEST_F(DownloadTest, EventsFollowEachChunkAndCarryTheFinalCount) {
     EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 1u);  // no .part left
 }
 
+TEST_F(DownloadTest, LargeBodyArrivesWholeWithOneEventPerPiece) {
+    Bytes body(150000, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 7919) >> 5);
+    fp.http.serve(u"/download/LauncherDlg.bmp", body);
+    ASSERT_TRUE(Get());
+    EXPECT_EQ(fp.files.get(target), body);
+    ASSERT_EQ(sink.events.size(), 147u + 1u);  // ceil(150000 / 1024) pieces, then completion
+    for (std::size_t i = 0; i + 1 < sink.events.size(); ++i) {
+        EXPECT_EQ(sink.events[i].done, std::min<std::uint32_t>(1024u * (i + 1), 150000u)) << i;
+        EXPECT_EQ(sink.events[i].total, 150000u);
+    }
+    EXPECT_EQ(sink.events.back().kind, 'c');
+}
+
 TEST_F(DownloadTest, RequestGoesToTheParsedTargetWithTheAppNameAsAgent) {
     fp.http.serve(u"/download/LauncherDlg.bmp", "bm");
     ASSERT_TRUE(Get(false));

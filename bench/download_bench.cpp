@@ -1,0 +1,96 @@
+// Download figures of the launcher's own HTTP path on Linux: the real
+// backend and DownloadFile, as the self-update uses them. Prints figures;
+// asserts nothing.
+//
+//   download_bench fetch URL FILE RUNS     RUNS timed downloads of URL into FILE
+//   download_bench attempts URL FILE N     N timed download attempts (as the
+//                                          self-update's retries), each expected
+//                                          to fail
+//
+// Output lines are "key value" pairs for the calling script.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/linux/paths.h"
+#include "platform/linux/services.h"
+#include "platform/text.h"
+#include "update/download.h"
+
+namespace {
+
+// No window is ever shown here.
+class NoUi : public kvn::Ui {
+public:
+    void initialise() override {}
+    int runModal(int, kvn::DialogHandler&, kvn::Dialog*) override { return 0; }
+    kvn::MsgResult messageBox(kvn::Dialog*, const kvn::WString&, const kvn::WString&,
+                              kvn::MsgButtons, kvn::MsgIcon) override {
+        return kvn::MsgResult::Ok;
+    }
+    void desktopMessageBoxGbk(const kvn::Bytes&, const kvn::Bytes&) override {}
+};
+
+struct NoEvents : kvn::CUpdateEventCallback {};
+
+double Seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+long PeakKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: download_bench fetch|attempts URL FILE COUNT\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 5) return Usage();
+    const std::string mode = argv[1];
+    const kvn::WString url = kvn::fromUtf8(argv[2]);
+    const kvn::WString target = kvn::linuxp::WindowsPath(argv[3]);
+    const int count = std::atoi(argv[4]);
+    if ((mode != "fetch" && mode != "attempts") || count < 1) return Usage();
+
+    kvn::linuxp::LinuxServices services(argc, argv);
+    NoUi ui;
+    kvn::Platform platform{services.files(), services.profiles(), services.registry(),
+                           services.processes(), services.drives(), services.shell(),
+                           services.http(), ui, services.system()};
+    NoEvents events;
+    kvn::InstallWorkerContext context(&events);
+
+    std::printf("peak_kib_before %ld\n", PeakKiB());
+    std::vector<double> times;
+    int failures = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = kvn::DownloadFile(platform, context, url, target, false);
+        const double t = Seconds(std::chrono::steady_clock::now() - start);
+        times.push_back(t);
+        failures += ok ? 0 : 1;
+        std::printf("%s %d %.6f %s\n", mode == "fetch" ? "run" : "attempt", i + 1, t,
+                    ok ? "ok" : "failed");
+        std::fflush(stdout);
+    }
+    double total = 0;
+    for (double t : times) total += t;
+    std::vector<double> sorted = times;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("median_s %.6f\n", sorted[sorted.size() / 2]);
+    std::printf("total_s %.6f\n", total);
+    std::printf("failures %d\n", failures);
+    std::printf("peak_kib %ld\n", PeakKiB());
+    return 0;
+}

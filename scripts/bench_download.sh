@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Download figures: the launcher's own HTTP path (the Linux backend and
+# DownloadFile) against curl on the same 64 MiB file from the local stand-in
+# server, the launcher program's peak memory, and how long an unreachable
+# download server holds the window during the self-update.
+#
+#   scripts/bench_download.sh [BUILD_DIR] [--quick]
+#
+# BUILD_DIR holds bench/download_bench (default: build). --quick times one
+# attempt against the silent server and multiplies it instead of waiting out
+# all ten. Prints figures; checks nothing beyond the downloads being whole.
+set -euo pipefail
+
+SRC="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="build"
+QUICK=0
+for arg in "$@"; do
+  case "$arg" in
+    --quick) QUICK=1 ;;
+    *) BUILD="$arg" ;;
+  esac
+done
+BENCH="$BUILD/bench/download_bench"
+[ -x "$BENCH" ] || { echo "no $BENCH: build the target download_bench first" >&2; exit 2; }
+command -v curl >/dev/null || { echo "curl is needed" >&2; exit 2; }
+
+RUNS=3
+ATTEMPTS=10   # attempts per file in the self-update
+FILES=3       # record, bitmap, launcher: the most files one start can try
+SIZE_MIB=64
+
+WORK="$(mktemp -d)"
+SERVER_PID=""
+cleanup() {
+  if [ -n "$SERVER_PID" ]; then kill "$SERVER_PID" 2>/dev/null || true; wait "$SERVER_PID" 2>/dev/null || true; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+mkdir -p "$WORK/root/download" "$WORK/out"
+head -c $((SIZE_MIB * 1024 * 1024)) /dev/urandom > "$WORK/root/download/big.bin"
+echo '{"/download/hang.bin": {"hang": true}}' > "$WORK/rules.json"
+
+python3 "$SRC/standins/server/kvn_server.py" --root "$WORK/root" --port 0 \
+  --port-file "$WORK/port" --rules "$WORK/rules.json" &
+SERVER_PID=$!
+for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.1; done
+[ -s "$WORK/port" ] || { echo "the stand-in server did not start" >&2; exit 1; }
+PORT="$(cat "$WORK/port")"
+BASE="http://127.0.0.1:$PORT"
+
+field() { awk -v k="$1" '$1 == k { print $2 }' "$2"; }
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+echo "== throughput: $SIZE_MIB MiB from the local stand-in server, median of $RUNS"
+"$BENCH" fetch "$BASE/download/big.bin" "$WORK/out/launcher.bin" "$RUNS" > "$WORK/fetch.txt"
+cmp -s "$WORK/root/download/big.bin" "$WORK/out/launcher.bin" || { echo "launcher download differs" >&2; exit 1; }
+[ "$(field failures "$WORK/fetch.txt")" = 0 ] || { echo "a launcher download failed" >&2; exit 1; }
+LAUNCHER_S="$(field median_s "$WORK/fetch.txt")"
+PEAK_KIB="$(field peak_kib "$WORK/fetch.txt")"
+BASE_KIB="$(field peak_kib_before "$WORK/fetch.txt")"
+
+: > "$WORK/curl.txt"
+for _ in $(seq 1 "$RUNS"); do
+  curl -s -o "$WORK/out/curl.bin" -w '%{time_total}\n' "$BASE/download/big.bin" >> "$WORK/curl.txt"
+  cmp -s "$WORK/root/download/big.bin" "$WORK/out/curl.bin" || { echo "curl download differs" >&2; exit 1; }
+done
+CURL_S="$(median < "$WORK/curl.txt")"
+
+awk -v l="$LAUNCHER_S" -v c="$CURL_S" -v m="$SIZE_MIB" -v runs="$(awk '$1=="run"{printf "%s ", $3}' "$WORK/fetch.txt")" \
+    -v cruns="$(tr '\n' ' ' < "$WORK/curl.txt")" 'BEGIN {
+  printf "launcher (DownloadFile): %8.1f MiB/s  (median %.3f s; runs: %s)\n", m / l, l, runs
+  printf "curl -s -o:              %8.1f MiB/s  (median %.3f s; runs: %s)\n", m / c, c, cruns
+  printf "ratio launcher/curl:     %8.2f        (goal >= 0.80)\n", (m / l) / (m / c)
+}'
+echo "launcher program peak memory (ru_maxrss): $PEAK_KIB KiB ($BASE_KIB KiB before the first download)"
+
+echo
+echo "== unreachable download server (session options 2000 ms connect, 5 retries, 7000 ms receive)"
+# A port that accepts the connection and never answers.
+if [ "$QUICK" = 1 ]; then HANG_N=1; else HANG_N=$ATTEMPTS; fi
+"$BENCH" attempts "$BASE/download/hang.bin" "$WORK/out/hang.bin" "$HANG_N" > "$WORK/hang.txt"
+HANG_TOTAL="$(field total_s "$WORK/hang.txt")"
+HANG_ONE="$(awk '$1=="attempt"{print $3}' "$WORK/hang.txt" | median)"
+# A closed port: take a free one and leave it unbound.
+CLOSED_PORT="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')"
+"$BENCH" attempts "http://127.0.0.1:$CLOSED_PORT/download/Login.exe" "$WORK/out/closed.bin" "$ATTEMPTS" > "$WORK/closed.txt"
+CLOSED_TOTAL="$(field total_s "$WORK/closed.txt")"
+CLOSED_ONE="$(awk '$1=="attempt"{print $3}' "$WORK/closed.txt" | median)"
+
+awk -v h1="$HANG_ONE" -v ht="$HANG_TOTAL" -v hn="$HANG_N" -v c1="$CLOSED_ONE" -v ct="$CLOSED_TOTAL" \
+    -v a="$ATTEMPTS" -v f="$FILES" -v hf="$(field failures "$WORK/hang.txt")" \
+    -v cf="$(field failures "$WORK/closed.txt")" 'BEGIN {
+  if (hn == a)
+    printf "silent server: one attempt %.2f s (median); %d attempts measured %.2f s (%d failed)\n", h1, a, ht, hf
+  else
+    printf "silent server: one attempt measured %.2f s; %d attempts computed %.2f s (not waited out)\n", h1, a, h1 * a
+  per_file = (hn == a) ? ht : h1 * a
+  printf "silent server: worst start, %d files x %d attempts: %.1f s (computed from the figure above)\n", f, a, per_file * f
+  printf "closed port:   one attempt %.4f s (median); %d attempts measured %.4f s (%d failed)\n", c1, a, ct, cf
+}'
