@@ -37,13 +37,15 @@ void makeDirs(const std::string& path) {
     }
 }
 
-// Splits into components, resolving "." and ".." lexically.
-std::vector<std::string> components(const std::string& s, std::vector<std::string> base) {
+// Splits into components, resolving "." and ".." lexically; ".." never
+// climbs above the first `floor` components (a drive root is its own parent).
+std::vector<std::string> components(const std::string& s, std::vector<std::string> base,
+                                    std::size_t floor = 0) {
     std::string part;
     auto flush = [&] {
         if (part.empty() || part == ".") {
         } else if (part == "..") {
-            if (!base.empty()) base.pop_back();
+            if (base.size() > floor) base.pop_back();
         } else {
             base.push_back(part);
         }
@@ -158,8 +160,7 @@ std::string NativePath(const WString& windowsPath) {
         auto base = splitNative(folder);
         std::string rest = p.substr(2);
         // "X:rest" without a separator is taken as relative to the drive root.
-        auto parts = components(rest, base);
-        if (parts.size() < base.size() || !isPrefix(base, parts)) parts = base;
+        auto parts = components(rest, base, base.size());
         return joinNative(parts);
     }
     if (!p.empty() && sep(p[0])) {
@@ -169,8 +170,7 @@ std::string NativePath(const WString& windowsPath) {
         std::string folder = d ? driveFolder(d) : driveFolder('C');
         if (folder.empty()) folder = "/";
         auto base = splitNative(folder);
-        auto parts = components(p, base);
-        if (!isPrefix(base, parts)) parts = base;
+        auto parts = components(p, base, base.size());
         return joinNative(parts);
     }
     return joinNative(components(p, splitNative(currentDir())));
