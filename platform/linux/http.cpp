@@ -67,7 +67,10 @@ public:
     std::optional<WString> contentLength() override { return contentLength_; }
     std::size_t read(char* out, std::size_t n) override {
         if (!added_) send();
-        while (buffer_.size() - offset_ == 0 && !finished_) {
+        // Like InternetReadFile: the buffer is filled while the body lasts, so
+        // a short count means its end (or a failure met on the way).
+        while (buffer_.size() - offset_ < n && buffer_.size() - offset_ < kBufferLimit &&
+               !finished_) {
             if (paused_) {
                 paused_ = false;
                 curl_easy_pause(easy_, CURLPAUSE_CONT);
