@@ -1,0 +1,222 @@
+// Files and folders on the real file system, reached by Windows-form paths.
+#include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
+
+#include "tests/linux/linux_test_support.h"
+
+using namespace kvn;
+using kvntest::Slurp;
+using kvntest::Spit;
+
+namespace {
+
+struct FilesTest : kvntest::ScratchTest {
+    FileSystem& fs() { return svc().files(); }
+};
+
+std::string Hex(const std::array<std::uint8_t, 32>& digest) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (auto b : digest) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+TEST_F(FilesTest, FindTellsFilesFoldersAndNothingApart) {
+    Spit(d + "/Korvanis/Launcher.exe", "MZ");
+    EXPECT_EQ(fs().find(u"D:\\Korvanis\\/Launcher.exe"), FileSystem::Kind::File);
+    EXPECT_EQ(fs().find(u"D:\\Korvanis"), FileSystem::Kind::Directory);
+    EXPECT_EQ(fs().find(u"D:\\Korvanis\\"), FileSystem::Kind::Directory);
+    EXPECT_EQ(fs().find(u"D:\\"), FileSystem::Kind::Directory);
+    EXPECT_EQ(fs().find(u"D:\\Korvanis/Login.exe"), FileSystem::Kind::None);
+    EXPECT_TRUE(fs().exists(u"d:/korvanis/../Korvanis/Launcher.exe"));
+    // Names are case-sensitive here, as the native file system is.
+    EXPECT_FALSE(fs().exists(u"D:\\KORVANIS\\Launcher.exe"));
+}
+
+TEST_F(FilesTest, CreateDirectoryMakesOneLevelOnly) {
+    EXPECT_FALSE(fs().createDirectory(u"D:\\a\\b"));  // parent missing
+    EXPECT_FALSE(kvntest::NativeExists(d + "/a"));
+    EXPECT_TRUE(fs().createDirectory(u"D:\\a"));
+    EXPECT_TRUE(fs().createDirectory(u"D:\\a\\b"));
+    EXPECT_TRUE(std::filesystem::is_directory(d + "/a/b"));
+    EXPECT_FALSE(fs().createDirectory(u"D:\\a"));  // exists
+    Spit(d + "/file", "x");
+    EXPECT_FALSE(fs().createDirectory(u"D:\\file"));
+    EXPECT_EQ(Slurp(d + "/file"), "x");
+}
+
+TEST_F(FilesTest, CopyFileReplacesTheTargetAndKeepsTheSource) {
+    Spit(c + "/src/Login.exe", std::string(200000, 'n'));
+    Spit(d + "/Korvanis/Login.exe", "old and longer than nothing");
+    ASSERT_TRUE(fs().copyFile(u"C:\\src\\Login.exe", u"D:\\Korvanis/Login.exe"));
+    EXPECT_EQ(Slurp(d + "/Korvanis/Login.exe"), std::string(200000, 'n'));
+    EXPECT_EQ(Slurp(c + "/src/Login.exe"), std::string(200000, 'n'));
+
+    // A file copied onto itself (another spelling of the same path) stays whole.
+    ASSERT_TRUE(fs().copyFile(u"D:\\Korvanis\\Login.exe", u"D:\\Korvanis/./Login.exe"));
+    EXPECT_EQ(Slurp(d + "/Korvanis/Login.exe").size(), 200000u);
+
+    EXPECT_FALSE(fs().copyFile(u"C:\\src\\missing.exe", u"D:\\Korvanis/missing.exe"));
+    EXPECT_FALSE(kvntest::NativeExists(d + "/Korvanis/missing.exe"));
+    EXPECT_FALSE(fs().copyFile(u"C:\\src", u"D:\\Korvanis/src"));  // a folder is no file
+    EXPECT_FALSE(fs().copyFile(u"C:\\src\\Login.exe", u"D:\\nofolder\\Login.exe"));
+}
+
+TEST_F(FilesTest, CopyFileKeepsTheExecutableBit) {
+    Spit(c + "/7zr.exe", "#!/bin/sh\n");
+    ::chmod((c + "/7zr.exe").c_str(), 0755);
+    ASSERT_TRUE(fs().copyFile(u"C:\\7zr.exe", u"D:\\7zr.exe"));
+    struct stat st {};
+    ASSERT_EQ(::stat((d + "/7zr.exe").c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IXUSR);
+}
+
+TEST_F(FilesTest, ReadFileRefusesAFileLargerThanTheLimit) {
+    Spit(d + "/ten.txt", "0123456789");
+    EXPECT_EQ(fs().readFile(u"D:\\ten.txt", 10), Bytes("0123456789"));
+    EXPECT_EQ(fs().readFile(u"D:\\ten.txt", 100), Bytes("0123456789"));
+    EXPECT_EQ(fs().readFile(u"D:\\ten.txt", 9), std::nullopt);
+    EXPECT_EQ(fs().readFile(u"D:\\ten.txt", 0), std::nullopt);
+    Spit(d + "/empty.txt", "");
+    EXPECT_EQ(fs().readFile(u"D:\\empty.txt", 0), Bytes());
+    EXPECT_EQ(fs().readFile(u"D:\\missing.txt", 100), std::nullopt);
+    EXPECT_EQ(fs().readFile(u"D:\\", 100), std::nullopt);
+    // A large file is read whole, beyond one internal chunk.
+    std::string big(300000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+    Spit(d + "/big.bin", big);
+    EXPECT_EQ(fs().readFile(u"D:\\big.bin", big.size()), big);
+    EXPECT_EQ(fs().readFile(u"D:\\big.bin", big.size() - 1), std::nullopt);
+}
+
+TEST_F(FilesTest, ReadFileHeadTakesAtMostTheFirstBytes) {
+    std::string big(100000, 'a');
+    big += "tail";
+    Spit(d + "/kvnversion.ini", big);
+    EXPECT_EQ(fs().readFileHead(u"D:\\kvnversion.ini", 5), Bytes("aaaaa"));
+    EXPECT_EQ(fs().readFileHead(u"D:\\kvnversion.ini", 100004), big);
+    EXPECT_EQ(fs().readFileHead(u"D:\\kvnversion.ini", 1 << 20), big);
+    EXPECT_EQ(fs().readFileHead(u"D:\\kvnversion.ini", 0), Bytes());
+    EXPECT_EQ(fs().readFileHead(u"D:\\none.ini", 5), std::nullopt);
+}
+
+TEST_F(FilesTest, WriteFileCreatesOrTruncates) {
+    ASSERT_TRUE(fs().writeFile(u"D:\\kvnlogin.dat", "first login text"));
+    ASSERT_TRUE(fs().writeFile(u"D:\\kvnlogin.dat", "2nd"));
+    EXPECT_EQ(Slurp(d + "/kvnlogin.dat"), "2nd");
+    ASSERT_TRUE(fs().writeFile(u"D:\\zero.dat", ""));
+    EXPECT_TRUE(kvntest::NativeExists(d + "/zero.dat"));
+    EXPECT_FALSE(fs().writeFile(u"D:\\nofolder\\x.dat", "x"));
+    EXPECT_FALSE(fs().writeFile(u"D:\\", "x"));
+}
+
+TEST_F(FilesTest, TheLoginFileIsReadableByItsOwnerOnly) {
+    Spit(d + "/Korvanis/kvnlogin.dat", "old");
+    ::chmod((d + "/Korvanis/kvnlogin.dat").c_str(), 0644);
+    ASSERT_TRUE(fs().writeFile(u"D:\\Korvanis/kvnlogin.dat", "user=secret"));
+    struct stat st {};
+    ASSERT_EQ(::stat((d + "/Korvanis/kvnlogin.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(FilesTest, CreatedFileTakesWritesAndReportsItsSize) {
+    Spit(d + "/LauncherDlg.bmp", std::string(5000, 'o'));
+    auto file = fs().createFile(u"D:\\LauncherDlg.bmp");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->size(), 0u);  // truncated at once
+    EXPECT_EQ(file->write("BM", 2), 2u);
+    const std::string chunk(1024, 'p');
+    EXPECT_EQ(file->write(chunk.data(), chunk.size()), 1024u);
+    EXPECT_EQ(file->size(), 1026u);
+    file->close();
+    EXPECT_EQ(file->write("x", 1), 0u);  // closed: nothing is written
+    file.reset();
+    EXPECT_EQ(Slurp(d + "/LauncherDlg.bmp"), "BM" + chunk);
+
+    EXPECT_EQ(fs().createFile(u"D:\\nofolder\\a.bin"), nullptr);
+}
+
+TEST_F(FilesTest, ReplaceFileSwapsInTheWholeNewFile) {
+    Spit(d + "/Login.exe", "old launcher");
+    Spit(d + "/TmpLogin.exe", "new launcher");
+    ASSERT_TRUE(fs().replaceFile(u"D:\\TmpLogin.exe", u"D:\\Login.exe"));
+    EXPECT_EQ(Slurp(d + "/Login.exe"), "new launcher");
+    EXPECT_FALSE(kvntest::NativeExists(d + "/TmpLogin.exe"));
+    // A missing source leaves the target alone.
+    EXPECT_FALSE(fs().replaceFile(u"D:\\TmpLogin.exe", u"D:\\Login.exe"));
+    EXPECT_EQ(Slurp(d + "/Login.exe"), "new launcher");
+}
+
+TEST_F(FilesTest, AReaderSeesEitherTheOldOrTheWholeNewFile) {
+    const std::string a(64 * 1024, 'A'), b(64 * 1024, 'B');
+    Spit(d + "/target.bin", a);
+    std::atomic<bool> stop{false};
+    std::atomic<int> torn{0}, reads{0};
+    std::thread reader([&] {
+        while (!stop.load()) {
+            const std::string now = Slurp(d + "/target.bin");
+            if (now != a && now != b) torn.fetch_add(1);
+            reads.fetch_add(1);
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        Spit(d + "/next.bin", i % 2 ? a : b);
+        ASSERT_TRUE(fs().replaceFile(u"D:\\next.bin", u"D:\\target.bin"));
+    }
+    stop = true;
+    reader.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(torn.load(), 0);
+}
+
+TEST_F(FilesTest, ListDirectoryGivesBareNamesAndKinds) {
+    Spit(d + "/Korvanis/Launcher.exe", "");
+    Spit(d + "/Korvanis/游戏.txt", "");
+    std::filesystem::create_directories(d + "/Korvanis/bin");
+    auto list = fs().listDirectory(u"D:\\Korvanis\\");
+    ASSERT_TRUE(list);
+    std::map<WString, bool> seen;
+    for (auto& e : *list) seen[e.name] = e.isDirectory;
+    const std::map<WString, bool> expected{{u"Launcher.exe", false}, {u"bin", true}, {u"游戏.txt", false}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(list->size(), 3u);
+
+    auto empty = fs().listDirectory(u"D:\\Korvanis\\bin");
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->empty());
+    EXPECT_EQ(fs().listDirectory(u"D:\\missing"), std::nullopt);
+}
+
+TEST_F(FilesTest, DeleteAndRemoveTakeOnlyTheirKind) {
+    Spit(d + "/Korvanis/bin/npKVNWebPlayer.dll", "dll");
+    EXPECT_FALSE(fs().deleteFile(u"D:\\Korvanis\\bin"));
+    EXPECT_FALSE(fs().removeDirectory(u"D:\\Korvanis\\bin"));  // not empty
+    EXPECT_FALSE(fs().removeDirectory(u"D:\\Korvanis\\bin\\npKVNWebPlayer.dll"));
+    EXPECT_TRUE(fs().deleteFile(u"D:\\Korvanis\\bin\\npKVNWebPlayer.dll"));
+    EXPECT_FALSE(fs().deleteFile(u"D:\\Korvanis\\bin\\npKVNWebPlayer.dll"));
+    EXPECT_TRUE(fs().removeDirectory(u"D:\\Korvanis\\bin"));
+    EXPECT_FALSE(kvntest::NativeExists(d + "/Korvanis/bin"));
+}
+
+TEST_F(FilesTest, Sha256OfKnownTexts) {
+    Spit(d + "/abc.txt", "abc");
+    Spit(d + "/empty.txt", "");
+    Spit(d + "/million.txt", std::string(1000000, 'a'));  // spans many reads
+    auto abc = fs().sha256(u"D:\\abc.txt");
+    ASSERT_TRUE(abc);
+    EXPECT_EQ(Hex(*abc), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    auto empty = fs().sha256(u"D:\\empty.txt");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(Hex(*empty), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    auto million = fs().sha256(u"D:\\million.txt");
+    ASSERT_TRUE(million);
+    EXPECT_EQ(Hex(*million), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    EXPECT_EQ(fs().sha256(u"D:\\missing.txt"), std::nullopt);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// Windows-form paths on the Linux file system: the drive table, separators,
+// the Z: fallback and non-ASCII names.
+#include "tests/linux/linux_test_support.h"
+
+using namespace kvn;
+using kvn::linuxp::DriveTable;
+using kvn::linuxp::NativePath;
+using kvn::linuxp::WindowsPath;
+
+namespace {
+
+struct PathsTest : kvntest::ScratchTest {};
+
+TEST_F(PathsTest, DriveTableComesFromTheEnvironmentSortedAndCleaned) {
+    // Lower-case letters are upper-cased, trailing separators dropped,
+    // relative folders and repeated letters ignored.
+    env.set("KORVANE_DRIVES", "e=/srv/e/;c=/srv/c;X=relative;C=/srv/other;QQ=/q;;D=/srv/d//");
+    const std::vector<std::pair<char, std::string>> expected{
+        {'C', "/srv/c"}, {'D', "/srv/d"}, {'E', "/srv/e"}};
+    EXPECT_EQ(DriveTable(), expected);
+
+    // Read again on every call: a changed variable takes effect at once.
+    env.set("KORVANE_DRIVES", "F=/srv/f");
+    EXPECT_EQ(DriveTable(), (std::vector<std::pair<char, std::string>>{{'F', "/srv/f"}}));
+}
+
+TEST_F(PathsTest, WithoutATableDriveCLivesUnderTheDataFolderAndIsCreated) {
+    env.unset("KORVANE_DRIVES");
+    const std::string folder = root + "/data/korvane/drives/C";
+    ASSERT_FALSE(kvntest::NativeExists(folder));
+    EXPECT_EQ(DriveTable(), (std::vector<std::pair<char, std::string>>{{'C', folder}}));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(NativePath(u"C:\\Korvanis\\Login.exe"), folder + "/Korvanis/Login.exe");
+
+    // A table of nothing usable falls back the same way.
+    env.set("KORVANE_DRIVES", "junk;=;1=/x");
+    EXPECT_EQ(DriveTable(), (std::vector<std::pair<char, std::string>>{{'C', folder}}));
+}
+
+TEST_F(PathsTest, BothSeparatorsAndDoubledSeparatorsNameTheSameFile) {
+    const std::string want = d + "/Korvanis/Launcher.exe";
+    EXPECT_EQ(NativePath(u"D:\\Korvanis\\/Launcher.exe"), want);
+    EXPECT_EQ(NativePath(u"D:\\Korvanis/Launcher.exe"), want);
+    EXPECT_EQ(NativePath(u"D:/Korvanis//Launcher.exe"), want);
+    EXPECT_EQ(NativePath(u"d:\\Korvanis\\\\Launcher.exe"), want);
+    EXPECT_EQ(NativePath(u"D:\\Korvanis\\.\\Launcher.exe"), want);
+    EXPECT_EQ(NativePath(u"D:\\Korvanis\\bin\\..\\Launcher.exe"), want);
+    // Drive roots, with and without a separator.
+    EXPECT_EQ(NativePath(u"D:\\"), d);
+    EXPECT_EQ(NativePath(u"D:/"), d);
+    EXPECT_EQ(NativePath(u"D:"), d);
+}
+
+TEST_F(PathsTest, DotDotStopsAtTheDriveRootAsOnWindows) {
+    // "D:\..\x" is "D:\x": the root is its own parent.
+    EXPECT_EQ(NativePath(u"D:\\..\\..\\etc\\passwd"), d + "/etc/passwd");
+    EXPECT_EQ(NativePath(u"D:\\Korvanis\\..\\..\\..\\Launcher.exe"), d + "/Launcher.exe");
+    EXPECT_EQ(NativePath(u"D:\\.."), d);
+    EXPECT_EQ(NativePath(u"\\..\\Launcher.exe"), c + "/Launcher.exe");
+}
+
+TEST_F(PathsTest, ALetterOutsideTheTableNamesNothingThatExists) {
+    const std::string native = NativePath(u"Q:\\Korvanis\\Login.exe");
+    EXPECT_FALSE(kvntest::NativeExists(native)) << native;
+    EXPECT_EQ(svc().files().find(u"Q:\\Korvanis"), FileSystem::Kind::None);
+    EXPECT_EQ(svc().drives().logicalDriveMask() & (1u << ('Q' - 'A')), 0u);
+}
+
+TEST_F(PathsTest, NativePathsReadAsDriveLettersOrZ) {
+    EXPECT_EQ(WindowsPath(d + "/Korvanis/Launcher.exe"), u"D:\\Korvanis\\Launcher.exe");
+    EXPECT_EQ(WindowsPath(d), u"D:\\");
+    EXPECT_EQ(WindowsPath(d + "/"), u"D:\\");
+    EXPECT_EQ(WindowsPath(c + "//x/./y"), u"C:\\x\\y");
+    // Outside every drive: Z: names the native root.
+    EXPECT_EQ(WindowsPath("/usr/share/doc"), u"Z:\\usr\\share\\doc");
+    EXPECT_EQ(WindowsPath("/"), u"Z:\\");
+    EXPECT_EQ(NativePath(u"Z:\\usr\\share\\doc"), "/usr/share/doc");
+    // A folder beside a drive whose name starts the same is not on it.
+    std::string beside = d + "x/file";
+    for (auto& ch : beside)
+        if (ch == '/') ch = '\\';
+    EXPECT_EQ(WindowsPath(d + "x/file"), fromUtf8("Z:" + beside));
+    // Relative native paths are taken from the current folder (drive C).
+    EXPECT_EQ(WindowsPath("sub/file.txt"), u"C:\\sub\\file.txt");
+}
+
+TEST_F(PathsTest, TheLongestMatchingDriveWins) {
+    env.set("KORVANE_DRIVES", "C=" + c + ";E=" + c + "/inner");
+    EXPECT_EQ(WindowsPath(c + "/inner/game"), u"E:\\game");
+    EXPECT_EQ(WindowsPath(c + "/innerx"), u"C:\\innerx");
+    EXPECT_EQ(NativePath(u"E:\\game"), c + "/inner/game");
+}
+
+TEST_F(PathsTest, ChineseNamesRoundTrip) {
+    const WString win = u"D:\\游戏\\韩服\\卸载游戏.lnk";
+    const std::string native = NativePath(win);
+    EXPECT_EQ(native, d + "/游戏/韩服/卸载游戏.desktop");
+    EXPECT_EQ(WindowsPath(d + "/游戏/韩服"), u"D:\\游戏\\韩服");
+    EXPECT_EQ(NativePath(WindowsPath(d + "/游戏/启动.exe")), d + "/游戏/启动.exe");
+
+    // And the file operations reach such a folder by its Windows name.
+    auto& fs = svc().files();
+    ASSERT_TRUE(fs.createDirectory(u"D:\\游戏"));
+    ASSERT_TRUE(fs.writeFile(u"D:\\游戏/说明.txt", "内容"));
+    EXPECT_EQ(kvntest::Slurp(d + "/游戏/说明.txt"), "内容");
+}
+
+TEST_F(PathsTest, LinkFilesBecomeDesktopEntriesWhateverTheCase) {
+    EXPECT_EQ(NativePath(u"C:\\Menu\\Korvane.lnk"), c + "/Menu/Korvane.desktop");
+    EXPECT_EQ(NativePath(u"C:\\Menu\\Korvane.LNK"), c + "/Menu/Korvane.desktop");
+    EXPECT_EQ(NativePath(u"C:\\Menu\\Korvane.lnk.txt"), c + "/Menu/Korvane.lnk.txt");
+}
+
+TEST_F(PathsTest, ARootedPathWithoutLetterIsOnTheCurrentDrive) {
+    ASSERT_EQ(::chdir(d.c_str()), 0);
+    EXPECT_EQ(NativePath(u"\\Korvanis\\Login.exe"), d + "/Korvanis/Login.exe");
+    EXPECT_EQ(NativePath(u"/Launcher.exe"), d + "/Launcher.exe");
+    // A relative Windows path is taken from the current folder.
+    EXPECT_EQ(NativePath(u"login.ini"), d + "/login.ini");
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// Special folders and shell links, which are desktop entries here.
+#include <gio/gdesktopappinfo.h>
+#include <glib.h>
+#include <sys/stat.h>
+
+#include "tests/linux/linux_test_support.h"
+
+using namespace kvn;
+using kvntest::Slurp;
+using kvntest::Spit;
+
+namespace {
+
+struct ShellTest : kvntest::ScratchTest {
+    Shell& shell() { return svc().shell(); }
+};
+
+// The desktop entry's Exec line as the desktop would run it.
+std::vector<std::string> ExecArgv(const std::string& desktopFile) {
+    std::vector<std::string> out;
+    GKeyFile* kf = g_key_file_new();
+    if (g_key_file_load_from_file(kf, desktopFile.c_str(), G_KEY_FILE_NONE, nullptr)) {
+        gchar* exec = g_key_file_get_string(kf, "Desktop Entry", "Exec", nullptr);
+        gint argc = 0;
+        gchar** argv = nullptr;
+        if (exec && g_shell_parse_argv(exec, &argc, &argv, nullptr)) {
+            for (gint i = 0; i < argc; ++i) out.emplace_back(argv[i]);
+            g_strfreev(argv);
+        }
+        g_free(exec);
+    }
+    g_key_file_free(kf);
+    return out;
+}
+
+std::string EntryValue(const std::string& desktopFile, const char* key) {
+    GKeyFile* kf = g_key_file_new();
+    std::string out = "<missing>";
+    if (g_key_file_load_from_file(kf, desktopFile.c_str(), G_KEY_FILE_NONE, nullptr)) {
+        if (gchar* v = g_key_file_get_string(kf, "Desktop Entry", key, nullptr)) {
+            out = v;
+            g_free(v);
+        }
+    }
+    g_key_file_free(kf);
+    return out;
+}
+
+TEST_F(ShellTest, SpecialFoldersComeFromXdgAndAreNotCreated) {
+    auto desktop = shell().specialFolderPath(SpecialFolder::Desktop);
+    ASSERT_TRUE(desktop);
+    EXPECT_EQ(kvn::linuxp::NativePath(*desktop), root + "/home/Desktop");
+    auto programs = shell().specialFolderPath(SpecialFolder::Programs);
+    ASSERT_TRUE(programs);
+    EXPECT_EQ(kvn::linuxp::NativePath(*programs), root + "/data/applications");
+    EXPECT_FALSE(kvntest::NativeExists(root + "/home/Desktop"));
+    EXPECT_FALSE(kvntest::NativeExists(root + "/data/applications"));
+
+    // The user's own desktop folder, by its local name.
+    Spit(root + "/config/user-dirs.dirs",
+         "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/文档\"\n"
+         "XDG_DESKTOP_DIR=\"$HOME/桌面\"\n");
+    desktop = shell().specialFolderPath(SpecialFolder::Desktop);
+    ASSERT_TRUE(desktop);
+    EXPECT_EQ(kvn::linuxp::NativePath(*desktop), root + "/home/桌面");
+
+    // Inside a drive the folder reads with its letter.
+    env.set("XDG_DATA_HOME", d + "/share");
+    EXPECT_EQ(shell().specialFolderPath(SpecialFolder::Programs), WString(u"D:\\share\\applications"));
+}
+
+TEST_F(ShellTest, ALinkIsSavedAsADesktopEntryAndReadsBack) {
+    std::filesystem::create_directories(d + "/Korvanis");
+    Spit(d + "/Korvanis/Login.exe", "#!/bin/sh\n");
+    ::chmod((d + "/Korvanis/Login.exe").c_str(), 0755);
+    auto programs = shell().specialFolderPath(SpecialFolder::Programs);
+    ASSERT_TRUE(programs);
+    std::filesystem::create_directories(root + "/data/applications/Korvane");
+    const WString linkPath = *programs + u"/Korvane/卸载游戏.lnk";
+
+    auto link = shell().createShellLink();
+    ASSERT_NE(link, nullptr);
+    link->setPath(u"D:\\Korvanis/Login.exe");
+    link->setIconLocation(u"D:\\Korvanis/Login.exe", 0);
+    link->setWorkingDirectory(u"D:/");
+    link->setArguments(u"-Uninstall");
+    ASSERT_TRUE(link->save(linkPath));
+
+    const std::string file = root + "/data/applications/Korvane/卸载游戏.desktop";
+    ASSERT_TRUE(kvntest::NativeExists(file));
+    EXPECT_EQ(EntryValue(file, "Type"), "Application");
+    EXPECT_EQ(EntryValue(file, "Name"), "卸载游戏");
+    EXPECT_EQ(ExecArgv(file), (std::vector<std::string>{d + "/Korvanis/Login.exe", "-Uninstall"}));
+    EXPECT_EQ(EntryValue(file, "Path"), d);
+    EXPECT_EQ(EntryValue(file, "Icon"), d + "/Korvanis/Login.exe");
+    // GIO accepts it as an application entry.
+    GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(file.c_str());
+    EXPECT_NE(info, nullptr);
+    if (info) g_object_unref(info);
+
+    auto back = shell().readShellLink(linkPath);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->target, u"D:\\Korvanis/Login.exe");
+    EXPECT_EQ(back->workingDirectory, u"D:/");
+    EXPECT_EQ(back->arguments, u"-Uninstall");
+    EXPECT_EQ(back->iconPath, u"D:\\Korvanis/Login.exe");
+    EXPECT_EQ(back->iconIndex, 0);
+}
+
+TEST_F(ShellTest, ADesktopLinkWithoutIconOrArgumentsAndAnAwkwardFolder) {
+    std::filesystem::create_directories(root + "/home/Desktop");
+    auto link = shell().createShellLink();
+    ASSERT_NE(link, nullptr);
+    const WString installDir = u"D:\\My $Games \"x\"";
+    link->setPath(installDir + u"/Login.exe");
+    link->setWorkingDirectory(installDir);
+    auto desktop = shell().specialFolderPath(SpecialFolder::Desktop);
+    ASSERT_TRUE(desktop);
+    const WString linkPath = *desktop + u"/Korvane.lnk";
+    ASSERT_TRUE(link->save(linkPath));
+
+    const std::string file = root + "/home/Desktop/Korvane.desktop";
+    EXPECT_EQ(ExecArgv(file), std::vector<std::string>{d + "/My $Games \"x\"/Login.exe"});
+    EXPECT_EQ(EntryValue(file, "Path"), d + "/My $Games \"x\"");
+    EXPECT_EQ(EntryValue(file, "Icon"), "<missing>");
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IXUSR);  // desktops launch only executable entries
+
+    auto back = shell().readShellLink(linkPath);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->target, installDir + u"/Login.exe");
+    EXPECT_EQ(back->workingDirectory, installDir);
+    EXPECT_EQ(back->arguments, u"");
+    EXPECT_EQ(back->iconPath, u"");
+}
+
+TEST_F(ShellTest, SavingAgainReplacesTheOldLink) {
+    std::filesystem::create_directories(root + "/home/Desktop");
+    const WString linkPath = u"Z:" + fromUtf8(root) + u"/home/Desktop/Korvane.lnk";
+    for (const WString target : {u"C:\\Korvanis/Login.exe", u"D:\\Korvanis/Login.exe"}) {
+        auto link = shell().createShellLink();
+        link->setPath(target);
+        ASSERT_TRUE(link->save(linkPath));
+    }
+    auto back = shell().readShellLink(linkPath);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->target, u"D:\\Korvanis/Login.exe");
+    std::size_t entries = 0;
+    for (auto& e : std::filesystem::directory_iterator(root + "/home/Desktop")) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1u);
+}
+
+TEST_F(ShellTest, NoLinkIsWrittenIntoAMissingFolderAndOthersDoNotRead) {
+    auto link = shell().createShellLink();
+    link->setPath(u"D:\\Korvanis/Login.exe");
+    EXPECT_FALSE(link->save(u"D:\\no\\such\\Korvane.lnk"));
+    EXPECT_FALSE(kvntest::NativeExists(d + "/no"));
+    EXPECT_FALSE(shell().readShellLink(u"D:\\no\\such\\Korvane.lnk").has_value());
+    // A desktop entry that this program did not write is no link of ours.
+    Spit(d + "/foreign.desktop", "[Desktop Entry]\nType=Application\nExec=/bin/true\n");
+    EXPECT_FALSE(shell().readShellLink(u"D:\\foreign.lnk").has_value());
+}
+
+}  // namespace
