@@ -24,7 +24,7 @@ BENCH="$BUILD/bench/download_bench"
 [ -x "$BENCH" ] || { echo "no $BENCH: build the target download_bench first" >&2; exit 2; }
 command -v curl >/dev/null || { echo "curl is needed" >&2; exit 2; }
 
-RUNS=3
+RUNS="${RUNS:-3}"   # timed downloads per program (median taken)
 ATTEMPTS=10   # attempts per file in the self-update
 FILES=3       # record, bitmap, launcher: the most files one start can try
 SIZE_MIB=64
