@@ -10,6 +10,9 @@
 #include "platform/text.h"
 
 namespace kvn::linuxp {
+
+std::vector<WString> SplitCommandLine(const WString& line);  // processes.cpp
+
 namespace {
 
 std::string home() {
@@ -43,11 +46,13 @@ std::string desktopFolder() {
     return home() + "/Desktop";
 }
 
-// Quotes an Exec argument as the desktop-entry rules ask.
+// Quotes an Exec argument as the desktop-entry rules ask; a literal "%"
+// is written "%%", or the desktop would take it for a field code.
 std::string quoteExec(const std::string& s) {
     std::string o = "\"";
     for (char c : s) {
         if (c == '"' || c == '`' || c == '$' || c == '\\') o += '\\';
+        if (c == '%') o += '%';
         o += c;
     }
     o += "\"";
@@ -104,7 +109,9 @@ public:
         std::string t = "[Desktop Entry]\nType=Application\nVersion=1.0\n";
         t += "Name=" + escapeValue(name) + "\n";
         std::string exec = quoteExec(NativePath(info_.target));
-        if (!info_.arguments.empty()) exec += " " + escapeValue(toUtf8(info_.arguments));
+        // The arguments are a command line: split as Windows splits it,
+        // each word quoted on its own.
+        for (auto& arg : SplitCommandLine(info_.arguments)) exec += " " + quoteExec(toUtf8(arg));
         t += "Exec=" + exec + "\n";
         if (!info_.workingDirectory.empty())
             t += "Path=" + escapeValue(NativePath(info_.workingDirectory)) + "\n";
