@@ -3,6 +3,9 @@
 #include <glib.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <thread>
+
 #include "tests/linux/linux_test_support.h"
 
 using namespace kvn;
@@ -133,6 +136,52 @@ TEST_F(ShellTest, ADesktopLinkWithoutIconOrArgumentsAndAnAwkwardFolder) {
     EXPECT_EQ(back->workingDirectory, installDir);
     EXPECT_EQ(back->arguments, u"");
     EXPECT_EQ(back->iconPath, u"");
+}
+
+// Polls for a file with a bounded deadline.
+bool WaitForFile(const std::string& native) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < end) {
+        if (kvntest::NativeExists(native)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+TEST_F(ShellTest, TheDesktopStartsTheTargetWithItsArgumentsInItsFolder) {
+    // GIO may report launches on the session bus; there is none here.
+    env.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root + "/no-bus");
+    const std::string folder = d + "/100 sure";
+    std::filesystem::create_directories(folder);
+    Spit(folder + "/Login.exe",
+         "#!/bin/sh\nprintf '%s|' \"$(pwd)\" \"$@\" > \"" + root + "/ran.tmp\"\n"
+         "mv \"" + root + "/ran.tmp\" \"" + root + "/ran.txt\"\n");
+    ::chmod((folder + "/Login.exe").c_str(), 0755);
+    std::filesystem::create_directories(root + "/data/applications/Korvane");
+
+    auto link = shell().createShellLink();
+    link->setPath(u"D:\\100 sure/Login.exe");
+    link->setIconLocation(u"D:\\100 sure/Login.exe", 0);
+    link->setWorkingDirectory(u"D:/");
+    // Arguments are a command line, split as Windows splits it.
+    link->setArguments(u"-Uninstall \"two words\" 50%$HOME");
+    const WString linkPath = *shell().specialFolderPath(SpecialFolder::Programs) + u"/Korvane/卸载游戏.lnk";
+    ASSERT_TRUE(link->save(linkPath));
+
+    const std::string file = root + "/data/applications/Korvane/卸载游戏.desktop";
+    GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(file.c_str());
+    ASSERT_NE(info, nullptr);
+    GError* error = nullptr;
+    const gboolean launched = g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, &error);
+    EXPECT_TRUE(launched) << (error ? error->message : "");
+    if (error) g_error_free(error);
+    g_object_unref(info);
+    ASSERT_TRUE(WaitForFile(root + "/ran.txt"));
+    EXPECT_EQ(Slurp(root + "/ran.txt"), d + "|-Uninstall|two words|50%$HOME|");
+    auto back = shell().readShellLink(linkPath);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->target, u"D:\\100 sure/Login.exe");
+    EXPECT_EQ(back->arguments, u"-Uninstall \"two words\" 50%$HOME");
 }
 
 TEST_F(ShellTest, SavingAgainReplacesTheOldLink) {
