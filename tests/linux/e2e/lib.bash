@@ -79,6 +79,19 @@ wait_exit() {
   wait "$1" || exit_code=$?
 }
 
+# Closes the visible window of process $1 named $2 with Enter, pressing again
+# while it stays (a box can be found before it takes the focus); 10 s at most.
+dismiss_box() {
+  local box
+  for _ in $(seq 20); do
+    box=$(window_of "$1" "$2" 2>/dev/null | head -1) || true
+    [ -n "$box" ] || return 0
+    xdotool windowfocus --sync "$box" 2>/dev/null && xdotool key Return 2>/dev/null || true
+    wait_for 5 bash -c "! xdotool search --onlyvisible --pid $1 --name '^$2\$'" && return 0
+  done
+  return 1
+}
+
 # Pointer click at a point given in the window's own coordinates.
 click_in() {
   xdotool mousemove --window "$1" "$2" "$3" click 1

@@ -3,7 +3,10 @@
 # page; a login typed into the page (and one the page makes by itself, from
 # the address in login.ini) is handed to the client: kvnlogin.dat holds the
 # login text byte for byte, readable by the user only, the client starts in
-# its folder and the launcher ends with exit code 0.
+# its folder and the launcher ends with exit code 0. A login that cannot be
+# handed over (no file can be written, a text too long for the hand-off)
+# gives the warning box and leaves the launcher open; "?User=" in another
+# letter case is an ordinary address.
 # Usage: login_handoff.sh <build dir> <source dir>; needs a display (Xvfb).
 set -euo pipefail
 source "$(dirname "$0")/lib.bash"
@@ -59,4 +62,53 @@ printf 'a much longer login from an earlier run' > "$inst/kvnlogin.dat"
 chmod 644 "$inst/kvnlogin.dat"
 ./Login.exe & pid=$!; pids+=($pid)
 check_handoff "$login" $pid
+
+# 3. An empty login text gives an empty file, and the client still starts.
+printf '%s' "$site/micro/#auto=" > login.ini
+./Login.exe & pid=$!; pids+=($pid)
+check_handoff "" $pid
+
+# Starts the launcher with the address $1 in login.ini and waits for its
+# window; the page must not end the launcher.
+start_open() {
+  printf '%s' "$1" > login.ini
+  ./Login.exe & pid=$!; pids+=($pid)
+  wait_for 300 window_of $pid "Korvane安装程序" || fail "no launcher window for $1"
+  win=$(window_of $pid "Korvane安装程序" | head -1)
+}
+# The close button (control 1002) ends a launcher that stayed open, with 0.
+close_launcher() {
+  kill -0 $pid 2>/dev/null || fail "$1: the launcher ended"
+  click_in "$win" 993 93
+  wait_exit $pid 100 || fail "$1: the close button did not end the launcher"
+  [ "$exit_code" = 0 ] || fail "$1: exit code $exit_code after the close button"
+}
+# A refused hand-off: the warning box (captioned with the program's name),
+# no client; once the box is closed the launcher is still open.
+expect_refusal() {
+  wait_for 300 window_of $pid Login || fail "$1: no warning box"
+  [ ! -e "$inst/client-started.txt" ] || fail "$1: the client was started"
+  dismiss_box $pid Login || fail "$1: the box did not close"
+  close_launcher "$1"
+}
+
+# 4. "?User=" is not the login marker: the page loads, nothing is handed over.
+printf 'previous' > "$inst/kvnlogin.dat"
+start_open "$site/micro/?User=x"
+wait_for 300 grep -qF '"target": "/micro/?User=x"' "$state/requests.log" || fail "the ?User= address was not loaded"
+[ "$(cat "$inst/kvnlogin.dat")" = previous ] || fail "kvnlogin.dat written for ?User="
+close_launcher "?User="
+
+# 5. kvnlogin.dat cannot be written (a folder of that name stands there).
+mv "$inst/kvnlogin.dat" "$state/kvnlogin.saved"
+mkdir "$inst/kvnlogin.dat"
+start_open "$site/micro/#auto=blocked"
+expect_refusal "unwritable kvnlogin.dat"
+rmdir "$inst/kvnlogin.dat"
+mv "$state/kvnlogin.saved" "$inst/kvnlogin.dat"
+
+# 6. A login address longer than the hand-off buffer is refused whole, not cut.
+start_open "$site/micro/#auto=$(printf 'x%.0s' $(seq 300))"
+expect_refusal "overlong login"
+[ "$(cat "$inst/kvnlogin.dat")" = previous ] || fail "kvnlogin.dat changed by an overlong login"
 echo "PASS"
