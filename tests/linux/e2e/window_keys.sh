@@ -2,7 +2,8 @@
 # End to end on Linux: Enter, Escape, Alt+F4 and the window manager's close
 # request leave the launcher window open; its minimise button asks for the
 # window to be iconified, its close button ends the launcher with code 0.
-# Enter still reaches the page: in the login field it logs in.
+# Enter still reaches the page: in the login field it logs in. The page's
+# title never becomes the window's.
 # Usage: window_keys.sh <build dir> <source dir>; needs a display (Xvfb).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -48,6 +49,7 @@ still_open() {
 wait_for 300 window_of $pid "Korvane安装程序" || fail "no launcher window"
 win=$(window_of $pid "Korvane安装程序" | head -1)
 wait_for 300 loaded_at_least 1 || fail "login page not loaded"
+[ "$(xdotool getwindowname "$win")" = "Korvane安装程序" ] || fail "page title in the window: $(xdotool getwindowname "$win")"
 xdotool windowfocus --sync "$win" 2>/dev/null || true
 # A click on the page's background takes the focus out of the login field,
 # so that Enter has nothing to send.
