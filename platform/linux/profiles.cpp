@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/internal.h"
@@ -93,7 +94,15 @@ public:
     bool writeString(const WString& section, const WString& key, const WString& value,
                      const WString& path) override {
         std::string native = NativePath(path);
-        std::string text = readNative(native, 16 << 20, false).value_or("");
+        // A file that is there but cannot be read is never replaced: the
+        // rewrite would drop everything else in it.
+        std::string text;
+        struct stat existing {};
+        if (::stat(native.c_str(), &existing) == 0) {
+            auto old = readNative(native, 16 << 20, false);
+            if (!old) return false;
+            text = std::move(*old);
+        }
         std::string sec = toUtf8(section), k = toUtf8(key), v = toUtf8(value);
         auto all = lines(text);
         std::vector<std::string> out;

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <utility>
 #include <vector>
 
 #include "platform/linux/internal.h"
@@ -96,7 +97,18 @@ public:
         // One writer at a time (the launcher and its worker threads, regsvr32).
         int lock = ::open((dir + "/korvane/registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (lock >= 0) ::flock(lock, LOCK_EX);
-        std::string text = readNative(path, 16 << 20, false).value_or("");
+        // A store that is there but cannot be read is left alone rather than
+        // rewritten with this one value.
+        std::string text;
+        struct stat existing {};
+        if (::stat(path.c_str(), &existing) == 0) {
+            auto old = readNative(path, 16 << 20, false);
+            if (!old) {
+                if (lock >= 0) ::close(lock);
+                return false;
+            }
+            text = std::move(*old);
+        }
         std::string want = sectionOf(key), name;
         std::vector<std::string> out;
         bool in = false, done = false, found = false, sawSection = false;
