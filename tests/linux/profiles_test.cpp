@@ -96,4 +96,15 @@ TEST_F(ProfilesTest, WriteStringReplacesTheFileWhole) {
     EXPECT_EQ(Slurp(native()), "[A]\nk=w\n");
 }
 
+TEST_F(ProfilesTest, AFileThatCannotBeReadIsNotReplacedByOneKey) {
+    // Larger than the reader takes: the write must not drop the rest.
+    std::string big = "[Client]\nLanguage=zh\n[Padding]\n";
+    big += "Blob=" + std::string(17 << 20, 'x') + "\n";
+    Spit(native(), big);
+    ini().writeString(u"GameVideoSetting", u"SettingValue", u"2", file);
+    const std::string after = Slurp(native());
+    EXPECT_EQ(after.compare(0, 30, big, 0, 30), 0);
+    EXPECT_GE(after.size(), big.size());
+}
+
 }  // namespace

@@ -82,6 +82,16 @@ TEST_F(RegistryTest, ValuesSurviveANewInstanceAndKeepTheirCharacters) {
     EXPECT_EQ(st.st_mode & 0077, 0u);
 }
 
+TEST_F(RegistryTest, AStoreThatCannotBeReadIsNotReplacedByOneValue) {
+    ASSERT_TRUE(reg().writeUserString(kKey, u"Path", u"D:\\Korvanis\\bin\\npKVNWebPlayer.dll"));
+    // Grown beyond what the reader takes.
+    std::ofstream(store(), std::ios::app) << "[HKCU\\Padding]\nBlob=" << std::string(17 << 20, 'x') << "\n";
+    const auto before = std::filesystem::file_size(store());
+    reg().writeUserString(u"SOFTWARE\\Korvane", u"Other", u"value");
+    EXPECT_GE(std::filesystem::file_size(store()), before);
+    EXPECT_EQ(kvntest::Slurp(store()).compare(0, 10, "[HKCU\\SOFT"), 0);
+}
+
 TEST_F(RegistryTest, ConcurrentWritersLoseNoValue) {
     // The plug-in registration and the launcher may write at the same time.
     auto writer = [&](char16_t tag) {
