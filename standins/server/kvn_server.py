@@ -6,7 +6,8 @@ kvn_server.py --root DIR --port-file FILE [--log FILE] [--rules FILE] [--port 0]
 Serves the files under DIR on 127.0.0.1. Writes the port to FILE once
 listening. --log writes one JSON line per request. --rules names a JSON file,
 re-read on every request, mapping a path to a behaviour: status, headers,
-content_length ("missing" | "zero" | "wrong" | int), body, truncate, hang.
+content_length ("missing" | "zero" | "wrong" | int), body, truncate, hang,
+drip (send the body in pieces of that many bytes, 10 ms apart).
 """
 import argparse
 import json
@@ -16,6 +17,7 @@ import socket
 import socketserver
 import sys
 import threading
+import time
 import urllib.parse
 
 REASONS = {200: "OK", 301: "Moved Permanently", 302: "Found", 304: "Not Modified",
@@ -100,7 +102,7 @@ class Handler(socketserver.StreamRequestHandler):
             full = os.path.join(full, "index.html")
         return full if os.path.isfile(full) else None
 
-    def send(self, status, headers, body, head, length_rule=None, truncate=None):
+    def send(self, status, headers, body, head, length_rule=None, truncate=None, drip=None):
         lines = ["HTTP/1.1 %d %s" % (status, REASONS.get(status, "Status"))]
         names = {n.lower() for n, _ in headers}
         if length_rule is None:
@@ -118,8 +120,18 @@ class Handler(socketserver.StreamRequestHandler):
         for n, v in headers:
             lines.append("%s: %s" % (n, v))
         self.wfile.write(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1"))
-        if not head:
-            self.wfile.write(body if truncate is None else body[:int(truncate)])
+        self.wfile.flush()
+        if head:
+            return
+        data = body if truncate is None else body[:int(truncate)]
+        step = int(drip) if drip else 0
+        if step <= 0:
+            self.wfile.write(data)
+        else:
+            for i in range(0, len(data), step):
+                self.wfile.write(data[i:i + step])
+                self.wfile.flush()
+                time.sleep(0.01)
         self.wfile.flush()
 
     def serve_one(self):
@@ -150,7 +162,8 @@ class Handler(socketserver.StreamRequestHandler):
             hdrs = list((rule.get("headers") or {}).items())
             if not any(n.lower() == "content-type" for n, _ in hdrs):
                 hdrs.append(("Content-Type", self.type_of(file_path or path)))
-            self.send(status, hdrs, body, head, rule.get("content_length"), rule.get("truncate"))
+            self.send(status, hdrs, body, head, rule.get("content_length"), rule.get("truncate"),
+                      rule.get("drip"))
             return
         file_path = self.file_for(path)
         if not file_path:

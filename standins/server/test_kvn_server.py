@@ -130,6 +130,12 @@ class ServerTest(unittest.TestCase):
                         "/micro/": {"body": "游戏", "headers": {"Content-Type": "text/x-test"}}})
         status, headers, body = self.request("/download/Login.exe")
         self.assertEqual((status, headers["content-length"], body), (200, "10", b"012"))
+        self.set_rules({"/download/Login.exe": {"body": "0123456789", "drip": 4}})
+        self.assertEqual(self.request("/download/Login.exe")[2], b"0123456789")
+        self.set_rules({"/download/Login.exe": {"body": "0123456789", "truncate": 3},
+                        "/download/LauncherDlg.bmp": {"status": 302,
+                                                      "headers": {"Location": "/elsewhere"}},
+                        "/micro/": {"body": "游戏", "headers": {"Content-Type": "text/x-test"}}})
         status, headers, body = self.request("/download/LauncherDlg.bmp")
         self.assertEqual((status, headers["location"], body), (302, "/elsewhere", b""))
         status, headers, body = self.request("/micro/")
