@@ -26,11 +26,7 @@ kvn_init() {
 # Programs started from the scratch folder (launchers, stand-in clients the
 # launcher started and left behind) are found by their executable's path.
 kvn_strays() {
-  local p exe
-  for p in /proc/[0-9]*; do
-    exe=$(readlink "$p/exe" 2>/dev/null) || continue
-    case "$exe" in "$state"/*) echo "${p#/proc/}" ;; esac
-  done
+  find /proc -mindepth 2 -maxdepth 2 -name exe -lname "$state/*" 2>/dev/null | cut -d/ -f3
 }
 
 kvn_cleanup() {
