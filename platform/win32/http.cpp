@@ -29,6 +29,21 @@ private:
     HINTERNET h_;
 };
 
+void setOption(HINTERNET h, DWORD option, DWORD value) {
+    InternetSetOptionW(h, option, &value, sizeof(value));
+}
+
+// The time-outs and retries, on a handle. Windows hands a session's options
+// down to its connections and requests; Wine does not, so each handle gets
+// them.
+void setOptions(HINTERNET h, const HttpSessionOptions& options) {
+    setOption(h, INTERNET_OPTION_CONNECT_TIMEOUT, options.connectTimeoutMs);
+    setOption(h, INTERNET_OPTION_CONNECT_RETRIES, options.connectRetries);
+    setOption(h, INTERNET_OPTION_RECEIVE_TIMEOUT, options.receiveTimeoutMs);
+    setOption(h, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, options.dataReceiveTimeoutMs);
+    setOption(h, INTERNET_OPTION_CONNECT_BACKOFF, options.connectBackoffMs);
+}
+
 class WinInetRequest : public HttpRequest {
 public:
     WinInetRequest(HINTERNET connection, HINTERNET request)
@@ -67,11 +82,13 @@ private:
 
 class WinInetSession : public HttpSession {
 public:
-    explicit WinInetSession(HINTERNET session) : session_(session) {}
+    WinInetSession(HINTERNET session, const HttpSessionOptions& options)
+        : session_(session), options_(options) {}
     std::unique_ptr<HttpRequest> openRequest(const HttpTarget& target) override {
         HINTERNET connection = InternetConnectW(session_.get(), W(target.host), target.port,
                                                 nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
         if (!connection) fail("InternetConnect");
+        setOptions(connection, options_);
         DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
         if (target.secure) flags |= INTERNET_FLAG_SECURE;
         HINTERNET request = HttpOpenRequestW(connection, L"GET", W(target.object), L"HTTP/1.0",
@@ -80,16 +97,14 @@ public:
             InternetCloseHandle(connection);
             fail("HttpOpenRequest");
         }
+        setOptions(request, options_);
         return std::make_unique<WinInetRequest>(connection, request);
     }
 
 private:
     InternetHandle session_;
+    HttpSessionOptions options_;
 };
-
-void setOption(HINTERNET h, DWORD option, DWORD value) {
-    InternetSetOptionW(h, option, &value, sizeof(value));
-}
 
 class WinInetHttp : public Http {
 public:
@@ -98,12 +113,8 @@ public:
         HINTERNET session =
             InternetOpenW(W(agent), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
         if (!session) fail("InternetOpen");
-        setOption(session, INTERNET_OPTION_CONNECT_TIMEOUT, options.connectTimeoutMs);
-        setOption(session, INTERNET_OPTION_CONNECT_RETRIES, options.connectRetries);
-        setOption(session, INTERNET_OPTION_RECEIVE_TIMEOUT, options.receiveTimeoutMs);
-        setOption(session, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, options.dataReceiveTimeoutMs);
-        setOption(session, INTERNET_OPTION_CONNECT_BACKOFF, options.connectBackoffMs);
-        return std::make_unique<WinInetSession>(session);
+        setOptions(session, options);
+        return std::make_unique<WinInetSession>(session, options);
     }
 };
 

@@ -25,15 +25,17 @@ public:
                                      const WString& path, std::size_t bufferUnits) override {
         if (bufferUnits < 2 || bufferUnits > 0x7FFFFFFF) return std::nullopt;
         if (GetFileAttributesW(W(path)) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
-        std::vector<wchar_t> a(bufferUnits), b(bufferUnits);
+        // One unit more than asked: a text that fills even that was cut, and
+        // one that fills it exactly does not fit the caller's buffer.
+        const std::size_t units = bufferUnits + 1;
+        std::vector<wchar_t> a(units), b(units);
         DWORD n = GetPrivateProfileStringW(W(section), W(key), kMissingA, a.data(),
-                                           static_cast<DWORD>(bufferUnits), W(path));
-        // A text that fills the buffer was cut.
-        if (n >= bufferUnits - 1) return std::nullopt;
+                                           static_cast<DWORD>(units), W(path));
+        if (n + 1 > bufferUnits) return std::nullopt;
         WString text = U(a.data(), n);
         if (text == U(kMissingA)) {
             DWORD m = GetPrivateProfileStringW(W(section), W(key), kMissingB, b.data(),
-                                               static_cast<DWORD>(bufferUnits), W(path));
+                                               static_cast<DWORD>(units), W(path));
             if (U(b.data(), m) == U(kMissingB)) return std::nullopt;
         }
         return text;

@@ -1,0 +1,393 @@
+// The Windows services on the real system (under Wine): files, profile
+// files, registry, processes, drives, the mutex, shell links written by the
+// launcher's own shortcut code, and WinINet talking to the local stand-in
+// server that with_server.sh runs beside this program.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "install/shortcuts.h"
+#include "platform/text.h"
+#include "platform/win32/services.h"
+#include "platform/win32/ui_win32.h"
+#include "platform/win32/wide.h"
+#include "update/download.h"
+
+namespace kvn::win32 {
+namespace {
+
+WString Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? fromUtf8(v) : WString();
+}
+
+// A fresh folder under the temporary folder, removed with its files.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        static int counter = 0;
+        path_ = U(temp) + u"kvn-游戏-" + fromUtf8(std::to_string(GetCurrentProcessId())) + u"-" +
+                fromUtf8(std::to_string(++counter));
+        CreateDirectoryW(W(path_), nullptr);
+    }
+    ~ScratchFolder() { removeTree(path_); }
+    const WString& path() const { return path_; }
+    WString operator/(const WString& name) const { return path_ + u"\\" + name; }
+
+private:
+    static void removeTree(const WString& dir) {
+        WIN32_FIND_DATAW d;
+        HANDLE h = FindFirstFileW(W(dir + u"\\*"), &d);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                WString name = U(d.cFileName);
+                if (name == u"." || name == u"..") continue;
+                WString full = dir + u"\\" + name;
+                if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) removeTree(full);
+                else DeleteFileW(W(full));
+            } while (FindNextFileW(h, &d));
+            FindClose(h);
+        }
+        RemoveDirectoryW(W(dir));
+    }
+    WString path_;
+};
+
+struct Services : ::testing::Test {
+    Win32Services services;
+    Win32Ui ui;
+    Platform platform{services.files(),     services.profiles(), services.registry(),
+                      services.processes(), services.drives(),   services.shell(),
+                      services.http(),      ui,                  services.system()};
+    ScratchFolder dir;
+    FileSystem& files = services.files();
+};
+
+// ---------------------------------------------------------------- files
+
+TEST_F(Services, FilesAndFoldersWithChineseNamesAndMixedSeparators) {
+    using Kind = FileSystem::Kind;
+    const WString game = dir / u"游戏";
+    EXPECT_FALSE(files.createDirectory(game + u"\\a\\b")) << "creates one level only";
+    ASSERT_TRUE(files.createDirectory(game));
+    EXPECT_FALSE(files.createDirectory(game)) << "an existing folder is not made again";
+    EXPECT_EQ(files.find(game), Kind::Directory);
+    // A doubled, mixed separator is an ordinary path.
+    const WString file = game + u"\\/登录.txt";
+    ASSERT_TRUE(files.writeFile(file, "玩家"));
+    EXPECT_EQ(files.find(game + u"\\登录.txt"), Kind::File);
+    EXPECT_EQ(files.readFile(file, 100), Bytes("玩家"));
+    EXPECT_EQ(files.find(dir / u"none"), Kind::None);
+
+    ASSERT_TRUE(files.copyFile(file, game + u"\\copy.txt"));
+    ASSERT_TRUE(files.writeFile(game + u"\\other.txt", "other"));
+    ASSERT_TRUE(files.copyFile(game + u"\\other.txt", game + u"\\copy.txt")) << "replaces";
+    EXPECT_EQ(files.readFile(game + u"\\copy.txt", 100), Bytes("other"));
+
+    auto entries = files.listDirectory(game);
+    ASSERT_TRUE(entries);
+    EXPECT_EQ(entries->size(), 3u);
+    EXPECT_FALSE(files.listDirectory(dir / u"none"));
+    EXPECT_FALSE(files.removeDirectory(game)) << "not empty";
+    for (auto& e : *entries) EXPECT_TRUE(files.deleteFile(game + u"\\" + e.name));
+    EXPECT_TRUE(files.removeDirectory(game));
+}
+
+TEST_F(Services, ReadingRefusesLargeFilesAndReadsHeads) {
+    const WString file = dir / u"big.bin";
+    ASSERT_TRUE(files.writeFile(file, Bytes(5000, 'x')));
+    EXPECT_FALSE(files.readFile(file, 4999)) << "a file over the limit is not read";
+    EXPECT_EQ(files.readFile(file, 5000)->size(), 5000u);
+    EXPECT_EQ(files.readFileHead(file, 10), Bytes(10, 'x'));
+    EXPECT_FALSE(files.readFile(dir / u"missing", 10));
+    EXPECT_FALSE(files.readFileHead(dir / u"missing", 10));
+}
+
+TEST_F(Services, StreamedOutputAndReplacingInOneStep) {
+    const WString part = dir / u"f.part", target = dir / u"f";
+    ASSERT_TRUE(files.writeFile(target, "old"));
+    {
+        auto out = files.createFile(part);
+        ASSERT_TRUE(out);
+        EXPECT_EQ(out->write("new ", 4), 4u);
+        EXPECT_EQ(out->write("file", 4), 4u);
+        EXPECT_EQ(out->size(), 8u);
+        out->close();
+    }
+    ASSERT_TRUE(files.replaceFile(part, target));
+    EXPECT_EQ(files.readFile(target, 100), Bytes("new file"));
+    EXPECT_FALSE(files.exists(part));
+    EXPECT_FALSE(files.replaceFile(dir / u"gone", target));
+    EXPECT_EQ(files.readFile(target, 100), Bytes("new file")) << "a failed replace keeps the target";
+    EXPECT_FALSE(files.createFile(dir / u"no\\such\\folder\\f"));
+}
+
+TEST_F(Services, Sha256OfAFile) {
+    ASSERT_TRUE(files.writeFile(dir / u"abc", "abc"));
+    auto digest = files.sha256(dir / u"abc");
+    ASSERT_TRUE(digest);
+    static const char* kExpected =
+        "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    std::string hex;
+    for (auto b : *digest) {
+        static const char* d = "0123456789abcdef";
+        hex += d[b >> 4];
+        hex += d[b & 15];
+    }
+    EXPECT_EQ(hex, kExpected);
+    EXPECT_FALSE(files.sha256(dir / u"missing"));
+}
+
+// ---------------------------------------------------------------- profiles
+
+TEST_F(Services, ProfileFilesReadAndWriteKeys) {
+    auto& profiles = services.profiles();
+    const WString ini = dir / u"LoginExeVersionInfo.ini";
+    ASSERT_TRUE(files.writeFile(ini, "[VersionInfo]\r\nLoginExeVer=5\r\nName=abc\r\n[Other]\r\nK=1\r\n"));
+    EXPECT_EQ(profiles.getInt(u"VersionInfo", u"LoginExeVer", 0, ini), 5);
+    EXPECT_EQ(profiles.getInt(u"versioninfo", u"missing", 77, ini), 77);
+    EXPECT_EQ(profiles.getString(u"VersionInfo", u"Name", ini, 64), WString(u"abc"));
+    EXPECT_FALSE(profiles.getString(u"VersionInfo", u"Name", ini, 3)) << "a cut text is refused";
+    EXPECT_EQ(profiles.getString(u"VersionInfo", u"Name", ini, 4), WString(u"abc"));
+    EXPECT_FALSE(profiles.getString(u"VersionInfo", u"Missing", ini, 64));
+    EXPECT_FALSE(profiles.getString(u"VersionInfo", u"Name", dir / u"none.ini", 64));
+
+    ASSERT_TRUE(profiles.writeString(u"VersionInfo", u"LoginExeVer", u"6", ini));
+    ASSERT_TRUE(profiles.writeString(u"New", u"Key", u"value", ini));
+    EXPECT_EQ(profiles.getInt(u"VersionInfo", u"LoginExeVer", 0, ini), 6);
+    EXPECT_EQ(profiles.getString(u"VersionInfo", u"Name", ini, 64), WString(u"abc"));
+    EXPECT_EQ(profiles.getInt(u"Other", u"K", 0, ini), 1);
+    EXPECT_EQ(profiles.getString(u"New", u"Key", ini, 64), WString(u"value"));
+    EXPECT_FALSE(files.exists(ini + u".new")) << "no temporary file left";
+
+    const WString fresh = dir / u"fresh.ini";
+    ASSERT_TRUE(profiles.writeString(u"S", u"K", u"v", fresh));
+    EXPECT_EQ(profiles.getString(u"S", u"K", fresh, 8), WString(u"v"));
+    EXPECT_FALSE(profiles.writeString(u"S", u"K", u"v", dir / u"no\\folder\\x.ini"));
+}
+
+// ---------------------------------------------------------------- registry
+
+TEST_F(Services, RegistryValuesAndTheBufferSizeRule) {
+    auto& reg = services.registry();
+    const WString key = u"SOFTWARE\\KorvaneTest\\游戏";
+    ASSERT_TRUE(reg.writeUserString(key, u"Path", u"C:\\Korvanis\\bin\\np.dll"));  // 22 units
+    EXPECT_EQ(reg.readUserString(key, u"Path", 255 * 2), WString(u"C:\\Korvanis\\bin\\np.dll"));
+    EXPECT_EQ(reg.readUserString(key, u"Path", 23 * 2), WString(u"C:\\Korvanis\\bin\\np.dll"))
+        << "exactly fitting with its terminator";
+    EXPECT_FALSE(reg.readUserString(key, u"Path", 22 * 2)) << "no room for the terminator";
+    EXPECT_FALSE(reg.readUserString(key, u"Other", 510));
+    EXPECT_FALSE(reg.readUserString(u"SOFTWARE\\KorvaneTest\\None", u"Path", 510));
+    EXPECT_TRUE(reg.deleteUserValue(key, u"Path"));
+    EXPECT_FALSE(reg.readUserString(key, u"Path", 510));
+    EXPECT_FALSE(reg.deleteUserValue(key, u"Path"));
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\KorvaneTest");
+}
+
+// ---------------------------------------------------------------- processes
+
+TEST_F(Services, ProcessesStartInTheirFolderAndReportTheirExitCode) {
+    auto& processes = services.processes();
+    ASSERT_TRUE(files.createDirectory(dir / u"work"));
+    ProcessStart start;
+    start.commandLine = u"cmd.exe /c echo here> where.txt & exit 7";
+    start.workingDirectory = dir / u"work";
+    start.hidden = true;
+    auto p = processes.start(start);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->wait(), 7u);
+    EXPECT_TRUE(files.exists(dir / u"work\\where.txt")) << "ran in its working folder";
+
+    ProcessStart missing;
+    missing.commandLine = u"no-such-program-kvn.exe /s";
+    EXPECT_FALSE(processes.start(missing));
+    ProcessStart byApplication;
+    byApplication.application = dir / u"none.exe";
+    EXPECT_FALSE(processes.start(byApplication));
+
+    auto names = processes.runningProcessNames();
+    ASSERT_TRUE(names);
+    bool self = false;
+    for (auto& n : *names) self = self || n == u"kvn_win32_tests.exe";
+    EXPECT_TRUE(self);
+}
+
+TEST_F(Services, TheNamedMutexTellsASecondHolder) {
+    auto& system = services.system();
+    bool first = true, second = false;
+    auto a = system.createNamedMutex(u"KVNLancherTest", first);
+    ASSERT_TRUE(a);
+    EXPECT_FALSE(first);
+    auto b = system.createNamedMutex(u"KVNLancherTest", second);
+    EXPECT_TRUE(second);
+    b.reset();
+    a.reset();
+    bool again = true;
+    auto c = system.createNamedMutex(u"KVNLancherTest", again);
+    EXPECT_FALSE(again) << "free once every holder is gone";
+}
+
+TEST_F(Services, SystemFacts) {
+    auto& system = services.system();
+    auto args = system.arguments();
+    ASSERT_FALSE(args.empty());
+    EXPECT_TRUE(contains(args[0], u"kvn_win32_tests"));
+    EXPECT_TRUE(contains(system.moduleFileName(), u"kvn_win32_tests.exe"));
+    EXPECT_FALSE(system.currentDirectory().empty());
+    SetEnvironmentVariableW(L"KVN_TEST_VALUE", L"值");
+    EXPECT_EQ(system.environment(u"KVN_TEST_VALUE"), WString(u"值"));
+    EXPECT_FALSE(system.environment(u"KVN_TEST_NO_SUCH_VALUE"));
+    EXPECT_EQ(system.toAnsi(u"abc&%#"), Bytes("abc&%#"));
+    EXPECT_EQ(system.fromAnsi("abc"), WString(u"abc"));
+}
+
+TEST_F(Services, DrivesListTheSystemDrive) {
+    auto& drives = services.drives();
+    EXPECT_TRUE(drives.logicalDriveMask() & (1u << 2)) << "C:";
+    const WString list = drives.logicalDriveStrings();
+    ASSERT_GE(list.size(), 5u);
+    EXPECT_EQ(list.size() % 4, 1u) << "roots of four units and the final zero";
+    EXPECT_NE(list.find(WString(u"C:\\\0", 4)), WString::npos);
+    EXPECT_EQ(drives.driveType(u"C:\\"), 3u);
+    auto space = drives.diskFreeSpace(u"C:\\");
+    ASSERT_TRUE(space);
+    EXPECT_GT(space->totalBytes, 0u);
+}
+
+// ---------------------------------------------------------------- links
+
+TEST_F(Services, ShortcutsWrittenByTheLauncherReadBackThroughIShellLink) {
+    auto& shell = services.shell();
+    const WString link = dir / u"卸载游戏.lnk";
+    CreateShellLinkFile(platform, link, u"D:\\Korvanis/Login.exe", u"D:\\Korvanis/Login.exe",
+                        u"-Uninstall");
+    auto info = shell.readShellLink(link);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->target, WString(u"D:\\Korvanis\\Login.exe"));
+    EXPECT_EQ(info->arguments, WString(u"-Uninstall"));
+    EXPECT_EQ(info->workingDirectory, WString(u"D:/"));
+    EXPECT_EQ(info->iconPath, WString(u"D:\\Korvanis/Login.exe"));
+    EXPECT_EQ(info->iconIndex, 0);
+    // Written again over the old one.
+    CreateShellLinkFile(platform, link, u"E:\\Korvanis/Login.exe", u"E:\\Korvanis/Login.exe", u"");
+    info = shell.readShellLink(link);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->target, WString(u"E:\\Korvanis\\Login.exe"));
+    EXPECT_EQ(info->arguments, WString(u""));
+    EXPECT_FALSE(shell.readShellLink(dir / u"none.lnk"));
+
+    auto desktop = shell.specialFolderPath(SpecialFolder::Desktop);
+    ASSERT_TRUE(desktop);
+    const WString desktopLink = *desktop + u"\\Korvane.lnk";
+    DeleteFileW(W(desktopLink));
+    CreateDesktopShortcut(platform, u"C:\\Korvanis");
+    info = shell.readShellLink(desktopLink);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->target, WString(u"C:\\Korvanis\\Login.exe"));
+    EXPECT_EQ(info->workingDirectory, WString(u"C:\\Korvanis"));
+    EXPECT_EQ(info->arguments, WString(u""));
+    DeleteFileW(W(desktopLink));
+    EXPECT_TRUE(shell.specialFolderPath(SpecialFolder::Programs));
+}
+
+// ---------------------------------------------------------------- HTTP
+
+struct Recorder : CUpdateEventCallback {
+    std::vector<std::uint32_t> progress;
+    int completions = 0;
+    void OnDownloadProgress(const WString&, std::uint32_t done, std::uint32_t) override {
+        progress.push_back(done);
+    }
+    void OnDownloadComplete(const WString&, const WString&) override { ++completions; }
+};
+
+struct Http : Services {
+    WString port = Env("KVN_HTTP_PORT");
+    WString root = Env("KVN_HTTP_ROOT");
+    Recorder sink;
+    InstallWorkerContext context{&sink};
+
+    void SetUp() override {
+        ASSERT_FALSE(port.empty()) << "run through tests/win32/with_server.sh";
+        files.writeFile(Env("KVN_HTTP_RULES"), "{}");
+    }
+    void Serve(const char* name, const Bytes& body) {
+        ASSERT_TRUE(files.writeFile(root + u"\\" + fromUtf8(name), body));
+    }
+    void Rules(const std::string& json) { ASSERT_TRUE(files.writeFile(Env("KVN_HTTP_RULES"), json)); }
+    WString Url(const char* path) { return u"http://127.0.0.1:" + port + fromUtf8(path); }
+    bool Get(const char* path, const WString& target, bool notify = true) {
+        return DownloadFile(platform, context, Url(path), target, notify);
+    }
+    Bytes Log() { return files.readFile(Env("KVN_HTTP_LOG"), 1 << 20).value_or(""); }
+};
+
+TEST_F(Http, TheRequestLineAndHeadersTheServerSees) {
+    Serve("v.ini", "[VersionInfo]\r\n");
+    ASSERT_TRUE(Get("/v.ini", dir / u"v.ini", false));
+    const Bytes log = Log();
+    EXPECT_NE(log.find("\"method\": \"GET\", \"target\": \"/v.ini\", \"version\": \"HTTP/1.0\""),
+              Bytes::npos)
+        << log;
+    EXPECT_NE(log.find("\"User-Agent\": \"KVN\""), Bytes::npos) << log;
+}
+
+TEST_F(Http, OnlyAnExactCompleteAnswerReplacesTheFile) {
+    const WString target = dir / u"LauncherDlg.bmp";
+    Serve("a.bmp", Bytes(2500, 'b'));
+    ASSERT_TRUE(Get("/a.bmp", target));
+    EXPECT_EQ(files.readFile(target, 1 << 20), Bytes(2500, 'b'));
+    EXPECT_EQ(sink.progress, (std::vector<std::uint32_t>{1024, 2048, 2500}));
+    EXPECT_EQ(sink.completions, 1);
+
+    Rules(R"({"/a.bmp": {"status": 302, "headers": {"Location": "/elsewhere"}},
+              "/nolength.bmp": {"body": "some body", "content_length": "missing"},
+              "/cut.bmp": {"body": "0123456789abcdefghij", "truncate": 5},
+              "/wrong.bmp": {"body": "short", "content_length": "wrong"},
+              "/gone.bmp": {"status": 404}})");
+    for (const char* path : {"/a.bmp", "/nolength.bmp", "/cut.bmp", "/wrong.bmp", "/gone.bmp"}) {
+        EXPECT_FALSE(Get(path, target)) << path;
+        EXPECT_EQ(files.readFile(target, 1 << 20), Bytes(2500, 'b')) << path << " kept the old file";
+        EXPECT_FALSE(files.exists(target + u".part")) << path;
+    }
+    EXPECT_EQ(Log().find("/elsewhere"), Bytes::npos) << "a redirect is not followed";
+    EXPECT_EQ(sink.completions, 1);
+
+    Rules(R"({"/empty.bmp": {"body": "", "content_length": "zero"}})");
+    ASSERT_TRUE(Get("/empty.bmp", target));
+    EXPECT_EQ(files.readFile(target, 10), Bytes(""));
+}
+
+TEST_F(Http, AServerThatNeverAnswersOrIsNotThereFails) {
+    Rules(R"({"/hang": {"hang": true}})");
+    HttpSessionOptions quick;
+    quick.connectTimeoutMs = 500;
+    quick.connectRetries = 1;
+    quick.receiveTimeoutMs = 800;
+    quick.dataReceiveTimeoutMs = 800;
+    auto session = services.http().openSession(u"Login", quick);
+    HttpTarget target;
+    target.host = u"127.0.0.1";
+    target.port = static_cast<std::uint16_t>(parseDecimal(port));
+    target.object = u"/hang";
+    EXPECT_THROW(
+        {
+            auto request = session->openRequest(target);
+            request->send();
+            char b[16];
+            request->read(b, sizeof b);
+        },
+        HttpFailure);
+    EXPECT_FALSE(DownloadFile(platform, context, u"http://127.0.0.1:1/none", dir / u"x", true));
+    EXPECT_FALSE(DownloadFile(platform, context, u"127.0.0.1/none", dir / u"x", true));
+    EXPECT_FALSE(files.exists(dir / u"x"));
+}
+
+}  // namespace
+}  // namespace kvn::win32

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs a Windows test program under Wine next to the local stand-in server.
+# The program finds the server through KVN_HTTP_PORT and the server's
+# folder, request log and rules file through KVN_HTTP_ROOT, KVN_HTTP_LOG and
+# KVN_HTTP_RULES (Windows paths on Wine's Z: drive).
+set -eu
+SRC=$(cd "$(dirname "$0")/../.." && pwd)
+SCRATCH=$(mktemp -d /tmp/kvn-http.XXXXXX)
+mkdir -p "$SCRATCH/root"
+echo '{}' > "$SCRATCH/rules.json"
+python3 "$SRC/standins/server/kvn_server.py" --root "$SCRATCH/root" --port 0 \
+  --port-file "$SCRATCH/port" --log "$SCRATCH/log.jsonl" --rules "$SCRATCH/rules.json" \
+  >"$SCRATCH/server.out" 2>&1 &
+SERVER=$!
+trap 'kill $SERVER 2>/dev/null || true; rm -rf "$SCRATCH"' EXIT
+for _ in $(seq 1 100); do [ -s "$SCRATCH/port" ] && break; sleep 0.1; done
+[ -s "$SCRATCH/port" ] || { echo "the local server did not start"; cat "$SCRATCH/server.out"; exit 1; }
+win() { printf 'Z:%s' "$1" | tr / '\\'; }
+export KVN_HTTP_PORT=$(cat "$SCRATCH/port")
+export KVN_HTTP_ROOT=$(win "$SCRATCH/root") KVN_HTTP_LOG=$(win "$SCRATCH/log.jsonl")
+export KVN_HTTP_RULES=$(win "$SCRATCH/rules.json")
+"$SRC/scripts/wine-run.sh" "$@"
