@@ -3,6 +3,7 @@
 // never sits in memory whole.
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -26,10 +27,10 @@ public:
         curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
         curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(o.connectTimeoutMs));
-        // "No data for the receive time-out" ends the transfer.
-        curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME,
-                         static_cast<long>((o.receiveTimeoutMs + 999) / 1000));
+        // "No data for the receive time-out while waiting" ends the transfer;
+        // step() watches it in milliseconds.
+        receiveTimeout_ = std::chrono::milliseconds(o.receiveTimeoutMs);
+        connectTimeout_ = std::chrono::milliseconds(o.connectTimeoutMs);
         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
@@ -54,6 +55,8 @@ public:
         if (added_) return;
         curl_multi_add_handle(multi_, easy_);
         added_ = true;
+        // The first answer may wait for the connection too.
+        lastData_ = Clock::now() + connectTimeout_;
         // Runs until the response headers are in (or the transfer ends).
         while (!headersDone_ && !finished_) step();
         if (finished_ && result_ != CURLE_OK && !headersDone_)
@@ -67,6 +70,7 @@ public:
     std::optional<WString> contentLength() override { return contentLength_; }
     std::size_t read(char* out, std::size_t n) override {
         if (!added_) send();
+        lastData_ = Clock::now();  // the time-out counts while this call waits
         // Like InternetReadFile: the buffer is filled while the body lasts, so
         // a short count means its end (or a failure met on the way).
         while (buffer_.size() - offset_ < n && buffer_.size() - offset_ < kBufferLimit &&
@@ -104,11 +108,17 @@ private:
                 result_ = m->data.result;
             }
         }
+        if (!finished_ && Clock::now() - lastData_ > receiveTimeout_) {
+            finished_ = true;
+            result_ = CURLE_OPERATION_TIMEDOUT;
+            return;
+        }
         if (!finished_ && !paused_ && !(headersDone_ && buffer_.size() - offset_ > 0))
             curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
     }
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self) {
         auto* r = static_cast<CurlRequest*>(self);
+        r->lastData_ = Clock::now();
         std::string line(data, size * count);
         if (line.compare(0, 5, "HTTP/") == 0) {
             r->contentLength_.reset();
@@ -135,6 +145,7 @@ private:
         auto* r = static_cast<CurlRequest*>(self);
         std::size_t n = size * count;
         r->headersDone_ = true;
+        r->lastData_ = Clock::now();
         if (r->buffer_.size() - r->offset_ >= kBufferLimit) {
             r->paused_ = true;
             return CURL_WRITEFUNC_PAUSE;
@@ -151,6 +162,9 @@ private:
     std::size_t offset_ = 0;
     bool added_ = false, headersDone_ = false, finished_ = false, paused_ = false;
     CURLcode result_ = CURLE_OK;
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastData_ = Clock::now();
+    Clock::duration receiveTimeout_{}, connectTimeout_{};
     std::optional<WString> contentLength_;
 };
 
