@@ -7,7 +7,8 @@ Serves the files under DIR on 127.0.0.1. Writes the port to FILE once
 listening. --log writes one JSON line per request. --rules names a JSON file,
 re-read on every request, mapping a path to a behaviour: status, headers,
 content_length ("missing" | "zero" | "wrong" | int), body, truncate, hang,
-drip (send the body in pieces of that many bytes, 10 ms apart).
+drip (send the body in pieces of that many bytes, 10 ms apart), stall (keep
+the connection open without a word after the body until the server stops).
 """
 import argparse
 import json
@@ -164,6 +165,8 @@ class Handler(socketserver.StreamRequestHandler):
                 hdrs.append(("Content-Type", self.type_of(file_path or path)))
             self.send(status, hdrs, body, head, rule.get("content_length"), rule.get("truncate"),
                       rule.get("drip"))
+            if rule.get("stall"):
+                self.server.stopping.wait()
             return
         file_path = self.file_for(path)
         if not file_path:

@@ -153,6 +153,16 @@ class ServerTest(unittest.TestCase):
             self.assertEqual(self.request("/download/a.ini")[2], b"a")
             readable, _, _ = select.select([hanging], [], [], 0)
             self.assertEqual(readable, [])
+            # A stalled answer: the head and part of the body, then silence.
+            self.set_rules({"/download/stall.ini": {"body": "0123456789", "truncate": 4,
+                                                    "stall": True}})
+            with self.connect("/download/stall.ini") as stalled:
+                data = b""
+                while not data.endswith(b"0123"):
+                    data += stalled.recv(4096)
+                self.request("/download/a.ini")
+                readable, _, _ = select.select([stalled], [], [], 0)
+                self.assertEqual(readable, [])
             # It still stops when asked to.
             self.proc.terminate()
             self.assertEqual(self.proc.wait(10), 0)
