@@ -255,6 +255,26 @@ TEST_F(HttpTest, AServerThatNeverAnswersEndsInAFailure) {
         HttpFailure);
 }
 
+TEST_F(HttpTest, ABodyThatStopsComingEndsInAFailure) {
+    Spit(rules, R"({"/download/Login.exe": {"body": "0123456789abcdefghij", "truncate": 10,
+                  "stall": true}})");
+    auto a = Fetch("/download/Login.exe", Quick());
+    EXPECT_EQ(a.status, 200u);
+    EXPECT_EQ(a.body, "0123456789");
+    EXPECT_TRUE(a.failedInRead);
+}
+
+TEST_F(HttpTest, TheReceiveTimeOutCountsSilenceNotTheWholeTransfer) {
+    // 40 pieces 10 ms apart: longer in all than the time-out, never silent
+    // for that long.
+    const std::string body = Pattern(8000);
+    Spit(site + "/download/Login.exe", body);
+    Spit(rules, R"({"/download/Login.exe": {"drip": 200}})");
+    auto a = Fetch("/download/Login.exe", Quick());
+    EXPECT_FALSE(a.failedInRead);
+    EXPECT_TRUE(a.body == body);
+}
+
 TEST_F(HttpTest, ARefusedConnectionIsAFailure) {
     const std::uint16_t closed = ClosedPort();
     auto session = svc().http().openSession(u"Login", Quick());
