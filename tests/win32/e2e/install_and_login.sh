@@ -23,7 +23,11 @@ for f in $PACKAGE_FILES login.ini; do
 done
 pass "client missing: C:\\Korvanis created, package copied from 游戏 before the window showed"
 [ -n "$(DESKTOP_LINKS)" ] || fail "no desktop shortcut"
-pass "desktop shortcut made"
+for link in Korvane.lnk 卸载游戏.lnk; do
+  ls "$DRIVE_C"/users/*/AppData/Roaming/Microsoft/Windows/'Start Menu'/Programs/Korvane/"$link" >/dev/null 2>&1 ||
+    fail "no start-menu link $link"
+done
+pass "desktop shortcut and the two start-menu links made"
 if [ "$PACKAGE" = "$BUILD/package" ]; then
   # The install worker unpacks the client archive in the background, then
   # registers the plug-in; once it is done the login page is navigated.
