@@ -39,6 +39,9 @@ cleanup() {
     for child in $(ps -o pid= --ppid "$pid" 2>/dev/null); do kill "$child" 2>/dev/null; done
     kill "$pid" 2>/dev/null
   done
+  # Programs started on their own (a launcher started by update.exe, a game
+  # client) run from the scratch folder: their command lines name it.
+  pkill -f "$(basename "$SCRATCH")" 2>/dev/null
   [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
   [ -n "${DRIVE_C:-}" ] && remove_links
   if [ "$PRIVATE_PREFIX" = 1 ]; then
