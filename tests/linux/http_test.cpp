@@ -2,6 +2,7 @@
 // stand-in server, started per test on an ephemeral loopback port.
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,6 +38,7 @@ protected:
         pid_ = ::fork();
         ASSERT_GE(pid_, 0);
         if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlives a killed test
             // The system's interpreter when there is one (no wrapper scripts).
             const char* python = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
             ::execlp(python, "python3", script.c_str(), "--root", site.c_str(), "--port", "0",
