@@ -14,6 +14,7 @@ namespace kvn::linuxp {
 namespace {
 
 constexpr std::size_t kBufferLimit = 1 << 20;
+constexpr std::size_t kCompactAt = 64 << 10;
 
 class CurlRequest : public HttpRequest {
 public:
@@ -89,8 +90,13 @@ public:
         std::size_t take = have < n ? have : n;
         std::memcpy(out, buffer_.data() + offset_, take);
         offset_ += take;
+        // Drops what has been read once it is sizeable, so the buffer holds at
+        // most about kBufferLimit unread bytes plus one such piece.
         if (offset_ == buffer_.size()) {
             buffer_.clear();
+            offset_ = 0;
+        } else if (offset_ >= kCompactAt) {
+            buffer_.erase(0, offset_);
             offset_ = 0;
         }
         return take;
