@@ -6,13 +6,13 @@
 #
 #   scripts/bench_download.sh [BUILD_DIR] [--quick]
 #
-# BUILD_DIR holds bench/download_bench (default: build). --quick times one
+# BUILD_DIR holds bench/download_bench (default: build/linux). --quick times one
 # attempt against the silent server and multiplies it instead of waiting out
 # all ten. Prints figures; checks nothing beyond the downloads being whole.
 set -euo pipefail
 
 SRC="$(cd "$(dirname "$0")/.." && pwd)"
-BUILD="build"
+BUILD="build/linux"
 QUICK=0
 for arg in "$@"; do
   case "$arg" in
