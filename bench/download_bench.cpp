@@ -65,9 +65,7 @@ int main(int argc, char** argv) {
 
     kvn::linuxp::LinuxServices services(argc, argv);
     NoUi ui;
-    kvn::Platform platform{services.files(), services.profiles(), services.registry(),
-                           services.processes(), services.drives(), services.shell(),
-                           services.http(), ui, services.system()};
+    kvn::Platform platform = services.platform(ui);
     NoEvents events;
     kvn::InstallWorkerContext context(&events);
 

@@ -13,9 +13,7 @@ int main(int argc, char** argv) {
     gtk_init(&argc, &argv);
     kvn::linuxp::LinuxServices services(argc, argv);
     kvn::linuxp::GtkUi ui;
-    kvn::Platform platform{services.files(), services.profiles(), services.registry(),
-                           services.processes(), services.drives(), services.shell(),
-                           services.http(), ui, services.system()};
+    kvn::Platform platform = services.platform(ui);
     kvn::CLauncherApp(platform).InitInstance();
     return 0;
 }

@@ -3,29 +3,13 @@
 
 #include <memory>
 
-#include "platform/platform.h"
+#include "platform/services.h"
 
 namespace kvn::linuxp {
 
-class LinuxServices {
+class LinuxServices : public Services {
 public:
     LinuxServices(int argc, char** argv);
-    ~LinuxServices();
-    LinuxServices(const LinuxServices&) = delete;
-    LinuxServices& operator=(const LinuxServices&) = delete;
-
-    FileSystem& files();
-    ProfileFiles& profiles();
-    Registry& registry();
-    Processes& processes();
-    Drives& drives();
-    Shell& shell();
-    Http& http();
-    System& system();
-
-private:
-    struct Parts;
-    std::unique_ptr<Parts> parts_;
 };
 
 // Factories of the single services (also used by the backend tests).

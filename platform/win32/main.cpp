@@ -11,9 +11,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     OleInitialize(nullptr);
     kvn::win32::Win32Services services;
     kvn::win32::Win32Ui ui;
-    kvn::Platform platform{services.files(),  services.profiles(), services.registry(),
-                           services.processes(), services.drives(), services.shell(),
-                           services.http(),   ui,                  services.system()};
+    kvn::Platform platform = services.platform(ui);
     kvn::CLauncherApp(platform).InitInstance();
     return 0;
 }

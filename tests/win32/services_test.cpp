@@ -62,9 +62,7 @@ private:
 struct Services : ::testing::Test {
     Win32Services services;
     Win32Ui ui;
-    Platform platform{services.files(),     services.profiles(), services.registry(),
-                      services.processes(), services.drives(),   services.shell(),
-                      services.http(),      ui,                  services.system()};
+    Platform platform = services.platform(ui);
     ScratchFolder dir;
     FileSystem& files = services.files();
 };
