@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Local stand-in for the game's web site and download server.
 
-kvn_server.py --root DIR --port-file FILE [--log FILE] [--rules FILE] [--port 0]
+kvn_server.py --root DIR --port-file FILE [--log FILE] [--rules FILE] [--port 0] [--tls PEM]
 
 Serves the files under DIR on 127.0.0.1. Writes the port to FILE once
 listening. --log writes one JSON line per request. --rules names a JSON file,
@@ -188,11 +188,19 @@ def main():
     ap.add_argument("--log")
     ap.add_argument("--rules")
     ap.add_argument("--port", type=int, default=0)
+    ap.add_argument("--tls", metavar="PEM", help="serve https with this certificate and key")
     opts = ap.parse_args()
     if not os.path.isdir(opts.root):
         print("kvn_server: no such folder: %s" % opts.root, file=sys.stderr)
         return 2
     server = Server(("127.0.0.1", opts.port), opts)
+    if opts.tls:
+        import ssl
+        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        ctx.load_cert_chain(opts.tls)
+        # A failed handshake ends in accept() as an OSError, which the
+        # server drops: only that connection is lost.
+        server.socket = ctx.wrap_socket(server.socket, server_side=True)
 
     def stop(*_):
         server.stopping.set()

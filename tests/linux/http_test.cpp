@@ -41,9 +41,14 @@ protected:
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlives a killed test
             // The system's interpreter when there is one (no wrapper scripts).
             const char* python = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-            ::execlp(python, "python3", script.c_str(), "--root", site.c_str(), "--port", "0",
-                     "--port-file", portFile.c_str(), "--log", log.c_str(), "--rules",
-                     rules.c_str(), static_cast<char*>(nullptr));
+            if (tlsPem.empty())
+                ::execlp(python, "python3", script.c_str(), "--root", site.c_str(), "--port", "0",
+                         "--port-file", portFile.c_str(), "--log", log.c_str(), "--rules",
+                         rules.c_str(), static_cast<char*>(nullptr));
+            else
+                ::execlp(python, "python3", script.c_str(), "--root", site.c_str(), "--port", "0",
+                         "--port-file", portFile.c_str(), "--log", log.c_str(), "--rules",
+                         rules.c_str(), "--tls", tlsPem.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -124,6 +129,7 @@ protected:
     }
 
     std::string site, rules, log;
+    std::string tlsPem;  // set before SetUp: the server speaks https
     std::uint16_t port = 0;
 
 private:
@@ -338,9 +344,7 @@ struct DownloadTest : ServerTest {
         return fromUtf8("http://127.0.0.1:" + std::to_string(port) + path);
     }
     bool Get(const std::string& path, bool notify = true) {
-        auto& s = svc();
-        Platform platform{s.files(), s.profiles(), s.registry(), s.processes(), s.drives(),
-                          s.shell(),  s.http(),     ui,           s.system()};
+        Platform platform = svc().platform(ui);
         return DownloadFile(platform, context, Url(path), target, notify);
     }
     void ExpectOldFileOnly() {
@@ -441,6 +445,58 @@ TEST_F(DownloadTest, NoServerOrNoUsableUrlFails) {
     EXPECT_FALSE(DownloadFile(platform, context, u"LauncherDlg.bmp", target, true));
     EXPECT_FALSE(DownloadFile(platform, context, u"http:///download/x", target, true));
     ExpectOldFileOnly();
+}
+
+// An https server whose certificate nobody vouches for: the request goes
+// out over TLS (a plain request would fail otherwise) and the certificate
+// check, which stays on, refuses it.
+class HttpsTest : public ServerTest {
+protected:
+    NoUi ui;
+    void SetUp() override {
+        char tmpl[] = "/tmp/kvn-tls-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        tlsFolder_ = tmpl;
+        tlsPem = tlsFolder_ + "/server.pem";
+        const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                                 "-keyout " + tlsPem + " -out " + tlsFolder_ + "/cert.pem >/dev/null 2>&1 && "
+                                 "cat " + tlsFolder_ + "/cert.pem >> " + tlsPem;
+        ASSERT_EQ(std::system(make.c_str()), 0) << "openssl could not make a certificate";
+        ServerTest::SetUp();
+    }
+    void TearDown() override {
+        ServerTest::TearDown();
+        std::error_code ec;
+        std::filesystem::remove_all(tlsFolder_, ec);
+    }
+
+private:
+    std::string tlsFolder_;
+};
+
+TEST_F(HttpsTest, AnUntrustedCertificateIsRefusedAndNothingIsRequested) {
+    Spit(site + "/download/LoginExeVersionInfo.ini", "[VersionInfo]\n");
+    auto session = svc().http().openSession(u"Login", Quick());
+    HttpTarget t = Target("/download/LoginExeVersionInfo.ini");
+    t.secure = true;
+    std::string why;
+    try {
+        auto request = session->openRequest(t);
+        request->send();
+    } catch (const HttpFailure& e) {
+        why = e.what();
+    }
+    EXPECT_NE(why.find("certificate"), std::string::npos) << "failure: '" << why << "'";
+    EXPECT_TRUE(LogLines().empty()) << "no request reaches an unverified server";
+
+    InstallWorkerContext context(nullptr);
+    const WString target = u"C:\\LoginExeVersionInfo.ini";
+    Platform platform = svc().platform(ui);
+    EXPECT_FALSE(DownloadFile(platform, context,
+                              u"https://127.0.0.1:" + fromUtf8(std::to_string(port)) +
+                                  u"/download/LoginExeVersionInfo.ini",
+                              target, false));
+    EXPECT_FALSE(svc().files().exists(target));
 }
 
 }  // namespace
