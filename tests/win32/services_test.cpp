@@ -387,5 +387,35 @@ TEST_F(Http, AServerThatNeverAnswersOrIsNotThereFails) {
     EXPECT_FALSE(files.exists(dir / u"x"));
 }
 
+// The https server beside the plain one has a certificate nobody vouches
+// for: the request goes out over TLS and the certificate check refuses it.
+TEST_F(Http, HttpsGoesOverTlsAndAnUntrustedCertificateIsRefused) {
+    const WString tlsPort = Env("KVN_HTTPS_PORT");
+    ASSERT_FALSE(tlsPort.empty());
+    auto session = services.http().openSession(u"Login", HttpSessionOptions{});
+    HttpTarget target;
+    target.secure = true;
+    target.host = u"127.0.0.1";
+    target.port = static_cast<std::uint16_t>(parseDecimal(tlsPort));
+    target.object = u"/v.ini";
+    std::string why;
+    try {
+        session->openRequest(target)->send();
+    } catch (const HttpFailure& e) {
+        why = e.what();
+    }
+    // ERROR_INTERNET_INVALID_CA, SEC_ERROR_UNKNOWN_ISSUER and the other
+    // certificate errors of WinINet.
+    bool certificate = false;
+    for (const char* code : {"12037", "12038", "12044", "12045", "12055", "12057", "12169", "12175"})
+        certificate = certificate || why.find(std::string("error ") + code) != std::string::npos;
+    EXPECT_TRUE(certificate) << "failure: '" << why << "'";
+    EXPECT_EQ(files.readFile(Env("KVN_HTTPS_LOG"), 1 << 20).value_or(""), "")
+        << "no request reaches an unverified server";
+    EXPECT_FALSE(DownloadFile(platform, context, u"https://127.0.0.1:" + tlsPort + u"/v.ini",
+                              dir / u"v.ini", false));
+    EXPECT_FALSE(files.exists(dir / u"v.ini"));
+}
+
 }  // namespace
 }  // namespace kvn::win32

@@ -12,11 +12,22 @@ python3 "$SRC/standins/server/kvn_server.py" --root "$SCRATCH/root" --port 0 \
   --port-file "$SCRATCH/port" --log "$SCRATCH/log.jsonl" --rules "$SCRATCH/rules.json" \
   >"$SCRATCH/server.out" 2>&1 &
 SERVER=$!
-trap 'kill $SERVER 2>/dev/null || true; rm -rf "$SCRATCH"' EXIT
-for _ in $(seq 1 100); do [ -s "$SCRATCH/port" ] && break; sleep 0.1; done
-[ -s "$SCRATCH/port" ] || { echo "the local server did not start"; cat "$SCRATCH/server.out"; exit 1; }
+# A second one speaks https with a certificate nobody vouches for.
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 \
+  -keyout "$SCRATCH/tls.pem" -out "$SCRATCH/cert.pem" >/dev/null 2>&1
+cat "$SCRATCH/cert.pem" >> "$SCRATCH/tls.pem"
+python3 "$SRC/standins/server/kvn_server.py" --root "$SCRATCH/root" --port 0 \
+  --port-file "$SCRATCH/tls-port" --log "$SCRATCH/tls-log.jsonl" --tls "$SCRATCH/tls.pem" \
+  >"$SCRATCH/tls-server.out" 2>&1 &
+TLS_SERVER=$!
+trap 'kill $SERVER $TLS_SERVER 2>/dev/null || true; rm -rf "$SCRATCH"' EXIT
+for f in port tls-port; do
+  for _ in $(seq 1 100); do [ -s "$SCRATCH/$f" ] && break; sleep 0.1; done
+  [ -s "$SCRATCH/$f" ] || { echo "a local server did not start"; cat "$SCRATCH"/*.out; exit 1; }
+done
 win() { printf 'Z:%s' "$1" | tr / '\\'; }
-export KVN_HTTP_PORT=$(cat "$SCRATCH/port")
+export KVN_HTTP_PORT=$(cat "$SCRATCH/port") KVN_HTTPS_PORT=$(cat "$SCRATCH/tls-port")
+export KVN_HTTPS_LOG=$(win "$SCRATCH/tls-log.jsonl")
 export KVN_HTTP_ROOT=$(win "$SCRATCH/root") KVN_HTTP_LOG=$(win "$SCRATCH/log.jsonl")
 export KVN_HTTP_RULES=$(win "$SCRATCH/rules.json")
 "$SRC/scripts/wine-run.sh" "$@"
