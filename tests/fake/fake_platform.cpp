@@ -482,16 +482,9 @@ std::optional<DiskSpace> FakeDrives::diskFreeSpace(const WString& root) {
 
 namespace {
 // Links are stored as small text files: one property per line.
-class FakeShellLink : public ShellLink {
+class FakeShellLink : public CollectedShellLink {
 public:
     explicit FakeShellLink(FakeFileSystem& files) : files_(files) {}
-    void setPath(const WString& target) override { info_.target = target; }
-    void setWorkingDirectory(const WString& folder) override { info_.workingDirectory = folder; }
-    void setArguments(const WString& arguments) override { info_.arguments = arguments; }
-    void setIconLocation(const WString& path, int index) override {
-        info_.iconPath = path;
-        info_.iconIndex = index;
-    }
     bool save(const WString& linkPath) override {
         const WString text = u"target=" + info_.target + u"\nworkdir=" + info_.workingDirectory +
                              u"\nargs=" + info_.arguments + u"\nicon=" + info_.iconPath +
@@ -501,7 +494,6 @@ public:
 
 private:
     FakeFileSystem& files_;
-    ShellLinkInfo info_;
 };
 }  // namespace
 
@@ -705,6 +697,7 @@ int FakeUi::runModal(int templateId, DialogHandler& handler, Dialog*) {
     }
     FakeDialog* previous = lastDialog;
     lastDialog = &dialog;
+    if (beforeInit) beforeInit(dialog);
     handler.onInitDialog(dialog);
     if (!dialog.ended) {
         auto it = whileOpen.find(templateId);

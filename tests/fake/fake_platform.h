@@ -191,6 +191,8 @@ public:
     std::deque<MsgResult> answers;  // answers of the next boxes; Ok when empty
     std::function<void(const ShownBox&)> onBox;
     FakeDialog* lastDialog = nullptr;  // valid inside whileOpen
+    // Runs on each new dialog before its initialisation (to set it up).
+    std::function<void(FakeDialog&)> beforeInit;
     std::mutex mutex;
 };
 
@@ -321,7 +323,10 @@ public:
     void setBackgroundStyle(int style) override { backgroundStyle = style; }
     void enableDragAnywhere(bool enable) override { dragAnywhere = enable; }
     void setColorKey(std::uint32_t colorRef) override { colorKey = colorRef; }
-    Bytes openGlRenderer() override { return renderer; }
+    Bytes openGlRenderer() override {
+        ++rendererQueries;
+        return renderer;
+    }
     void runOnDialogThread(const std::function<void()>& fn) override;
 
     // Sends a command as a click of the control would (check boxes check first).
@@ -336,7 +341,8 @@ public:
     int backgroundStyle = -1;
     bool dragAnywhere = false;
     std::optional<std::uint32_t> colorKey;
-    Bytes renderer;
+    Bytes renderer;           // what openGlRenderer answers
+    int rendererQueries = 0;  // how often it was asked
     std::function<bool(const WString&)> backgroundLoads = [](const WString&) { return false; };
     std::vector<std::unique_ptr<FakeWebView>> webViews;
     std::map<int, std::unique_ptr<FakeControl>> controls;
