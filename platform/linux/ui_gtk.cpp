@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <gtk/gtk.h>
@@ -60,6 +61,49 @@ void RunOnMain(const std::function<void()>& fn, std::shared_ptr<std::atomic<bool
         if (alive && !*alive) return;
         call->cv.wait_for(lock, std::chrono::milliseconds(50));
     }
+}
+
+// The renderer name of a temporary OpenGL context. The context is made on a
+// small window of its own that is never shown, so the dialog's own window
+// keeps painting as before. GTK reaches OpenGL through libepoxy, which is
+// already loaded with it; its glGetString entry is looked up at run time.
+// Empty on any failure (no GL, no context, no entry).
+Bytes QueryGlRenderer(GtkWidget* near) {
+    using GetStringFn = const unsigned char* (*)(unsigned int);
+    constexpr unsigned int kGlRenderer = 0x1F01;
+    auto* entry = reinterpret_cast<GetStringFn*>(dlsym(RTLD_DEFAULT, "epoxy_glGetString"));
+    if (!entry || !*entry) return {};
+
+    GdkScreen* screen = near ? gtk_widget_get_screen(near) : gdk_screen_get_default();
+    if (!screen) return {};
+    GdkWindowAttr attr{};
+    attr.window_type = GDK_WINDOW_TEMP;
+    attr.wclass = GDK_INPUT_OUTPUT;
+    attr.x = -100;
+    attr.y = -100;
+    attr.width = 1;
+    attr.height = 1;
+    attr.override_redirect = TRUE;
+    GdkWindow* probe = gdk_window_new(gdk_screen_get_root_window(screen), &attr,
+                                      GDK_WA_X | GDK_WA_Y | GDK_WA_NOREDIR);
+    if (!probe) return {};
+
+    Bytes name;
+    GError* error = nullptr;
+    if (GdkGLContext* context = gdk_window_create_gl_context(probe, &error)) {
+        if (gdk_gl_context_realize(context, &error)) {
+            gdk_gl_context_make_current(context);
+            if (gdk_gl_context_get_current() == context) {
+                if (const unsigned char* text = (*entry)(kGlRenderer))
+                    name = reinterpret_cast<const char*>(text);
+            }
+            gdk_gl_context_clear_current();
+        }
+        g_object_unref(context);
+    }
+    if (error) g_error_free(error);
+    gdk_window_destroy(probe);
+    return name;
 }
 
 std::string ResourceFolder() {
@@ -296,7 +340,11 @@ public:
             applyShape();
         }, alive_);
     }
-    Bytes openGlRenderer() override { return {}; }
+    Bytes openGlRenderer() override {
+        Bytes name;
+        RunOnMain([&] { name = QueryGlRenderer(window_); }, alive_);
+        return name;
+    }
     void runOnDialogThread(const std::function<void()>& fn) override { RunOnMain(fn, alive_); }
 
     int run();
