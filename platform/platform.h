@@ -193,6 +193,22 @@ struct ShellLinkInfo {
     int iconIndex = 0;
 };
 
+// A link that gathers its properties and writes them all when saved (for
+// backends whose links are plain files).
+class CollectedShellLink : public ShellLink {
+public:
+    void setPath(const WString& target) override { info_.target = target; }
+    void setWorkingDirectory(const WString& folder) override { info_.workingDirectory = folder; }
+    void setArguments(const WString& arguments) override { info_.arguments = arguments; }
+    void setIconLocation(const WString& path, int index) override {
+        info_.iconPath = path;
+        info_.iconIndex = index;
+    }
+
+protected:
+    ShellLinkInfo info_;
+};
+
 class Shell {
 public:
     virtual ~Shell() = default;

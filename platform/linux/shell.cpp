@@ -91,15 +91,8 @@ std::string unescapeValue(const std::string& s) {
     return o;
 }
 
-class DesktopLink : public ShellLink {
+class DesktopLink : public CollectedShellLink {
 public:
-    void setPath(const WString& target) override { info_.target = target; }
-    void setWorkingDirectory(const WString& folder) override { info_.workingDirectory = folder; }
-    void setArguments(const WString& arguments) override { info_.arguments = arguments; }
-    void setIconLocation(const WString& path, int index) override {
-        info_.iconPath = path;
-        info_.iconIndex = index;
-    }
     bool save(const WString& linkPath) override {
         std::string native = NativePath(linkPath);
         auto slash = native.rfind('/');
@@ -124,9 +117,6 @@ public:
         t += "X-Korvane-IconIndex=" + std::to_string(info_.iconIndex) + "\n";
         return replaceWhole(native, t, 0755);
     }
-
-private:
-    ShellLinkInfo info_;
 };
 
 class LinuxShell : public Shell {
