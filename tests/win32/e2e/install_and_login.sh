@@ -22,6 +22,11 @@ for f in $PACKAGE_FILES login.ini; do
   cmp -s "$FOLDER/$f" "$INSTALL/$f" || fail "$f in C:\\Korvanis differs from the launcher's copy"
 done
 pass "client missing: C:\\Korvanis created, package copied from 游戏 before the window showed"
+ini=$INSTALL/GameVideoSetting.ini
+[ -f "$ini" ] || fail "no first video preset in C:\\Korvanis"
+tr -d '\r' < "$ini" | grep -qx 'SettingUpdate=1' || fail "the first video preset has no SettingUpdate=1"
+tr -d '\r' < "$ini" | grep -qx 'SettingValue=[0-4]' || fail "the first video preset has no level 0-4"
+pass "first video preset written: $(tr -d '\r' < "$ini" | grep SettingValue)"
 [ -n "$(DESKTOP_LINKS)" ] || fail "no desktop shortcut"
 for link in Korvane.lnk 卸载游戏.lnk; do
   ls "$DRIVE_C"/users/*/AppData/Roaming/Microsoft/Windows/'Start Menu'/Programs/Korvane/"$link" >/dev/null 2>&1 ||
