@@ -2,6 +2,9 @@
 # The launcher's first start on a clean, scratch machine state, against the
 # bundled local demo server: waiting page, drive chosen, folder created,
 # files placed, archive unpacked, plug-in registered, shortcuts, login page.
+# The machine state is kept in build/demo-state (KORVANE_DEMO_STATE names
+# another folder), so a second run finds the install through the registry
+# value and goes straight to the login page; --fresh starts from nothing.
 # Without a display it runs under Xvfb and saves a screenshot.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,7 +13,11 @@ bash scripts/setup.sh
 cmake --preset linux >/dev/null
 cmake --build build/linux -j2
 
-state=$(mktemp -d /tmp/korvane-demo.XXXXXX)
+state=${KORVANE_DEMO_STATE:-$root/build/demo-state}
+[ "${1:-}" = --fresh ] && rm -rf "$state"
+if [ -d "$state/C/Korvanis" ]; then echo "installed before: the launcher should go straight to the login page"; fi
+mkdir -p "$state"
+rm -f "$state/requests.log" "$state/port"
 export HOME=$state/home XDG_CONFIG_HOME=$state/home/.config XDG_DATA_HOME=$state/home/.local/share
 export XDG_CACHE_HOME=$state/home/.cache XDG_RUNTIME_DIR=$state/run
 mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_RUNTIME_DIR" "$state/C" "$state/D"
@@ -33,14 +40,16 @@ if [ -n "${DISPLAY:-}" ]; then
   exit 0
 fi
 
-# No display: run under Xvfb, wait for the install to finish, take a picture.
+# No display: run under Xvfb, wait for the login page to load (after the
+# installation on a first run), take a picture.
 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   set -u
   cd build/linux/package && ./Login.exe & launcher=$!
-  for _ in $(seq 600); do [ -e "'"$state"'/C/Korvanis/Launcher.exe" ] && break; sleep 0.1; done
-  sleep 3  # let the login page draw
+  for _ in $(seq 1200); do grep -q "loaded?page=login" "'"$state"'/requests.log" 2>/dev/null && break; sleep 0.1; done
+  sleep 1  # let the page paint
   import -window root "'"$state"'/launcher.png"
   kill $launcher 2>/dev/null; wait $launcher 2>/dev/null
   true'
-echo "installed into $state/C/Korvanis:"; ls "$state/C/Korvanis" || true
+echo "installed in $state/C/Korvanis:"; ls "$state/C/Korvanis" || true
+echo "requests: $(grep -c . "$state/requests.log") ($(grep -o '"target": "[^"]*"' "$state/requests.log" | cut -d'"' -f4 | tr '\n' ' '))"
 echo "screenshot: $state/launcher.png"
