@@ -44,6 +44,9 @@ public:
         curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
         curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeader);
         curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+        // Once connected, the receive time-out alone counts.
+        curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &CurlRequest::onConnected);
+        curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this);
     }
     ~CurlRequest() override {
         if (added_) curl_multi_remove_handle(multi_, easy_);
@@ -56,7 +59,7 @@ public:
         if (added_) return;
         curl_multi_add_handle(multi_, easy_);
         added_ = true;
-        // The first answer may wait for the connection too.
+        // Until the connection stands, the connect time-out counts as well.
         lastData_ = Clock::now() + connectTimeout_;
         // Runs until the response headers are in (or the transfer ends).
         while (!headersDone_ && !finished_) step();
@@ -121,6 +124,10 @@ private:
         }
         if (!finished_ && !paused_ && !(headersDone_ && buffer_.size() - offset_ > 0))
             curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+    }
+    static int onConnected(void* self, char*, char*, int, int) {
+        static_cast<CurlRequest*>(self)->lastData_ = Clock::now();
+        return CURL_PREREQFUNC_OK;
     }
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self) {
         auto* r = static_cast<CurlRequest*>(self);
