@@ -24,6 +24,8 @@ constexpr char16_t kBitmapFailed[] = u"文件LauncherDlg.bmp下载失败，请�
 constexpr char16_t kLauncherFailed[] = u"文件“Login.exe”下载失败，请稍后重试！";
 constexpr char16_t kTooOld[] =
     u"检测到你的游戏版本长时间未更新，为确保游戏能够正常运行，请先手动卸载程序";
+// The uninstall window's own question, asked once it runs.
+constexpr char16_t kUninstallQuestion[] = u"是否要卸载Korvane?";
 
 // SHA-256 of "new launcher".
 constexpr char kNewLauncherDigest[] =
@@ -142,7 +144,7 @@ TEST_F(SelfUpdateTest, UnreachableServerShowsOnlyTheFirstMessage) {
     fp.ui.boxes.clear();
     fp.files.put(kClientVersionPath, "version:-1");
     EXPECT_TRUE(dlg.CheckLauncherUpdate());
-    EXPECT_EQ(BoxTexts(), (std::vector<WString>{kRecordFailed, kTooOld}));
+    EXPECT_EQ(BoxTexts(), (std::vector<WString>{kRecordFailed, kTooOld, kUninstallQuestion}));
 }
 
 TEST_F(SelfUpdateTest, FailedRecordDownloadLeavesThePreviousRecordIntact) {
@@ -213,7 +215,7 @@ TEST_F(SelfUpdateTest, FailedLauncherDownloadKeepsTheCurrentLauncherAndGoesOn) {
     EXPECT_TRUE(dlg.CheckLauncherUpdate());
     EXPECT_EQ(RequestsFor(kLauncherUrl), 10u);
     EXPECT_TRUE(fp.processes.started.empty());
-    EXPECT_EQ(BoxTexts(), (std::vector<WString>{kLauncherFailed, kTooOld}));
+    EXPECT_EQ(BoxTexts(), (std::vector<WString>{kLauncherFailed, kTooOld, kUninstallQuestion}));
     EXPECT_FALSE(fp.files.exists(kStagedPath));
     EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 3u);  // no partial file left
 }
@@ -286,13 +288,14 @@ TEST_F(SelfUpdateTest, TooOldClientShowsTheWaitingPageAndRunsTheUninstaller) {
     // The message comes after the page switch and before the uninstaller.
     bool pagesSwitchedAtMessage = false;
     std::size_t dialogsAtMessage = 99;
-    fp.ui.onBox = [&](const fake::ShownBox&) {
+    fp.ui.onBox = [&](const fake::ShownBox& box) {
+        if (box.text != kTooOld) return;
         pagesSwitchedAtMessage = dlg.m_wndWaitingPage.IsWindowVisible() &&
                                  !dlg.m_wndLoginPage.IsWindowVisible() && dlg.m_bWaitingPage == 1;
         dialogsAtMessage = fp.ui.templatesRun.size();
     };
     EXPECT_TRUE(dlg.CheckLauncherUpdate());
-    EXPECT_EQ(BoxTexts(), std::vector<WString>{kTooOld});
+    EXPECT_EQ(BoxTexts(), (std::vector<WString>{kTooOld, kUninstallQuestion}));
     EXPECT_TRUE(pagesSwitchedAtMessage);
     EXPECT_EQ(dialogsAtMessage, 0u);
     EXPECT_EQ(fp.ui.templatesRun, std::vector<int>{IDD_UNINSTALL_DIALOG});
