@@ -460,32 +460,45 @@ void Win32Dialog::paintIconic() {
 
 // ------------------------------------------------------------- OpenGL
 
+// The renderer is asked on a hidden window of its own: a pixel format can
+// never be taken off a window again, and on the launcher window it would
+// stay and spoil the colour-key transparency of the skin.
 Bytes Win32Dialog::openGlRenderer() {
     Bytes name;
     runOnDialogThread([&] {
-        const HWND hwnd = hwnd_.load();
-        HDC dc = GetDC(hwnd);
-        if (!dc) return;
-        PIXELFORMATDESCRIPTOR pfd{};
-        pfd.nSize = 40;
-        pfd.nVersion = 1;
-        pfd.dwFlags = 0x25;  // draw to window, OpenGL, double buffer
-        pfd.iPixelType = PFD_TYPE_RGBA;
-        pfd.cColorBits = 32;
-        pfd.cDepthBits = 24;
-        pfd.iLayerType = PFD_MAIN_PLANE;
-        const int format = ChoosePixelFormat(dc, &pfd);
-        if (format && SetPixelFormat(dc, format, &pfd)) {
-            if (HGLRC context = wglCreateContext(dc)) {
-                if (wglMakeCurrent(dc, context)) {
-                    if (const GLubyte* renderer = glGetString(GL_RENDERER))
-                        name = reinterpret_cast<const char*>(renderer);
-                    wglMakeCurrent(nullptr, nullptr);
+        static const wchar_t kClass[] = L"KorvaneGlProbe";
+        WNDCLASSW wc{};
+        wc.style = CS_OWNDC;
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = kClass;
+        RegisterClassW(&wc);  // fails harmlessly when already registered
+        const HWND probe = CreateWindowExW(0, kClass, L"", WS_POPUP, 0, 0, 1, 1, hwnd_.load(),
+                                           nullptr, wc.hInstance, nullptr);
+        if (!probe) return;
+        if (HDC dc = GetDC(probe)) {
+            PIXELFORMATDESCRIPTOR pfd{};
+            pfd.nSize = 40;
+            pfd.nVersion = 1;
+            pfd.dwFlags = 0x25;  // draw to window, OpenGL, double buffer
+            pfd.iPixelType = PFD_TYPE_RGBA;
+            pfd.cColorBits = 32;
+            pfd.cDepthBits = 24;
+            pfd.iLayerType = PFD_MAIN_PLANE;
+            const int format = ChoosePixelFormat(dc, &pfd);
+            if (format && SetPixelFormat(dc, format, &pfd)) {
+                if (HGLRC context = wglCreateContext(dc)) {
+                    if (wglMakeCurrent(dc, context)) {
+                        if (const GLubyte* renderer = glGetString(GL_RENDERER))
+                            name = reinterpret_cast<const char*>(renderer);
+                        wglMakeCurrent(nullptr, nullptr);
+                    }
+                    wglDeleteContext(context);
                 }
-                wglDeleteContext(context);
             }
+            ReleaseDC(probe, dc);
         }
-        ReleaseDC(hwnd, dc);
+        DestroyWindow(probe);
     });
     return name;
 }

@@ -80,9 +80,29 @@ kill -0 "$first" 2>/dev/null || fail "first copy ended by the second"
 pass "second copy refused, first unaffected"
 
 # Enter, Esc and Alt+F4 keep the launcher open.
+# The window's input is handled in order: once a level picked in the video
+# panel (button 1004, a box, save 1010) is in GameVideoSetting.ini, the key
+# before it has been handled too.
+INI=$LAUNCHER/GameVideoSetting.ini
+[ -f "$INI" ] || fail "no first video preset"
+# Each pick differs from what the file holds, so the file shows the save.
+level=$(tr -d '\r' < "$INI" | sed -n 's/^SettingValue=//p')
+case "$level" in [0-4]) ;; *) level=0 ;; esac
+input_handled() {
+  level=$(( (level + 1) % 5 ))
+  xdotool mousemove --window "$win" 880 92 click 1 \
+    mousemove --window "$win" $((187 + 168 * level)) 400 click 1 \
+    mousemove --window "$win" 423 513 click 1
+  for _ in $(seq 1 120); do
+    tr -d '\r' < "$INI" | grep -qx "SettingValue=$level" && return 0
+    kill -0 "$first" 2>/dev/null || return 0
+    sleep 0.25
+  done
+  return 1
+}
 for key in Return Escape alt+F4; do
   key_to "$win" "$key"
-  sleep 1  # settle time of a negative check: a closing key would have acted by now
+  input_handled || fail "the window stopped handling input after $key"
   kill -0 "$first" 2>/dev/null || fail "$key ended the launcher"
   window_exists 'Korvane安装程序' || fail "$key closed the launcher window"
 done
