@@ -124,11 +124,11 @@ start_login() {
 }
 
 # wait_window <exact title> [seconds]: prints the X window id once a window
-# of that title exists.
+# of that title is shown (a window found before it is mapped drops clicks).
 wait_window() {
   local title=$1 limit=${2:-60} id
   for _ in $(seq 1 $((limit * 4))); do
-    id=$(xdotool search --name "^${title}\$" 2>/dev/null | head -1 || true)
+    id=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -1 || true)
     [ -n "$id" ] && { echo "$id"; return 0; }
     sleep 0.25
   done
