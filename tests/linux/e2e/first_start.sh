@@ -13,9 +13,11 @@ kvn_package_copy "$pkg"
 cd "$pkg"
 
 # Mode by argument count: one argument is the uninstaller, whatever it says.
+# It first asks whether to uninstall (a box with the application's name).
 for args in "-Uninstall" "foo"; do
   ./Login.exe "$args" & p=$!; pids+=($p)
-  wait_for 200 window_of $p "卸载程序" || fail "no uninstall window for '$args'"
+  wait_for 200 window_of $p "Login" || fail "no uninstall question for '$args'"
+  window_of $p "Korvane安装程序" >/dev/null 2>&1 && fail "'$args' made the launcher window"
   kill $p; wait $p 2>/dev/null || true
 done
 
