@@ -155,9 +155,11 @@ void CUninstallDlg::AppendLog(const WString& text) {
 }
 
 bool CUninstallDlg::ReadPluginDir() {
-    // The value is asked for with a 127-byte buffer: a longer one counts as
-    // not found.
-    const auto path = m_platform.registry.readUserString(kPluginKey, u"Path", 127);
+    // Read at the real size of a 255-unit buffer, as the launcher finds the
+    // install: a 127-byte read would miss any plug-in path over 62
+    // characters and leave its registration behind. A value that still does
+    // not fit counts as not found.
+    const auto path = m_platform.registry.readUserString(kPluginKey, u"Path", 255 * 2);
     if (!path || !m_szPluginDir.assign(*path)) return false;
     m_szPluginDir.assign(CutBeforeBin(*path));
     return true;

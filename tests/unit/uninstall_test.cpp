@@ -321,14 +321,16 @@ TEST_F(Uninstaller, AWindowClosedUnderARunningWorkerWaitsForIt) {
 
 // ---------------------------------------------------------------- plug-in folder
 
-TEST_F(Uninstaller, PluginFolderIsCutBeforeBinAndLongValuesCountAsMissing) {
+TEST_F(Uninstaller, PluginFolderIsCutBeforeBinAndValuesTooLongForTheBufferCountAsMissing) {
     struct Case { std::optional<WString> value; WString dir; };
     const Case cases[] = {
         {u"D:\\Korvanis\\bin\\npKVNWebPlayer.dll", u"D:\\Korvanis\\"},
         {u"D:\\Korvanis\\Bin\\x\\bin\\np.dll", u"D:\\Korvanis\\"},
         {u"D:\\Korvanis\\np.dll", u"D:\\Korvanis\\np.dll"},
-        {WString(62, u'x'), WString(62, u'x')},  // 126 bytes with the terminator: fits 127
-        {WString(63, u'x'), u""},
+        // Longer than the 62 characters a 127-byte read would take.
+        {u"D:\\" + WString(70, u'x') + u"\\bin\\npKVNWebPlayer.dll", u"D:\\" + WString(70, u'x') + u"\\"},
+        {WString(254, u'x'), WString(254, u'x')},  // with its terminator: fills 255 units
+        {WString(255, u'x'), u""},
         {std::nullopt, u""},
     };
     for (const Case& c : cases) {
