@@ -865,6 +865,8 @@ MsgResult GtkUi::messageBox(Dialog* owner, const WString& text, const WString& c
             buttons == MsgButtons::OkCancel ? GTK_BUTTONS_OK_CANCEL : GTK_BUTTONS_OK, "%s",
             U8(text).c_str());
         gtk_window_set_title(GTK_WINDOW(box), U8(caption).c_str());
+        // As with MessageBoxW, the first button (OK) is the default one.
+        gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
         int r = gtk_dialog_run(GTK_DIALOG(box));
         gtk_widget_destroy(box);
         result = r == GTK_RESPONSE_OK ? MsgResult::Ok : MsgResult::Cancel;
