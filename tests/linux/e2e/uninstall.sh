@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# End to end on Linux: after a whole first start, the uninstall link's
+# command (Login.exe -Uninstall from the install folder) asks first, then
+# unregisters the plug-in, removes the listed files and folders and the
+# links, keeps the skin and the running launcher, and its button, now
+# "确定", ends it with 0.
+# Usage: uninstall.sh <build dir> <source dir>; needs a display (Xvfb).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.bash"
+kvn_init "$1" "$2"
+kvn_start_server
+
+pkg="$state/package"
+kvn_package_copy "$pkg"
+cd "$pkg"
+./Login.exe & first=$!; pids+=($first)
+wait_for 300 window_of $first "Korvane安装程序" || fail "no launcher window"
+registry=$XDG_CONFIG_HOME/korvane/registry.ini
+wait_for 600 grep -qF 'Path=C:\\Korvanis\\bin\\npKVNWebPlayer.dll' "$registry" || fail "plug-in not registered"
+menu=$XDG_DATA_HOME/applications/Korvane
+[ -e "$menu/卸载游戏.desktop" ] && [ -e "$HOME/Desktop/Korvane.desktop" ] || fail "links not made"
+wait_for 300 login_pages_at_least 1 || fail "login page not shown after installation"
+kill $first; wait $first 2>/dev/null || true
+echo "ok: installed"
+
+cd "$inst"
+./Login.exe -Uninstall & un=$!; pids+=($un)
+wait_for 200 window_of $un "Login" || fail "no uninstall question"
+dismiss_box $un Login || fail "the question did not take Enter (OK)"
+wait_for 300 bash -c "[ ! -e '$inst/Launcher.exe' ] && [ ! -e '$inst/bin' ]" || fail "listed files not removed"
+wait_for 100 bash -c "! grep -q '^Path=' '$registry'" || fail "plug-in not unregistered"
+wait_for 100 bash -c "[ ! -e '$menu' ] && [ ! -e '$HOME/Desktop/Korvane.desktop' ]" || fail "links not removed"
+for f in kvnversion.ini KVNClient.7z 7zr.exe; do [ ! -e "$inst/$f" ] || fail "$f left"; done
+for f in LauncherDlg.bmp Login.exe; do [ -e "$inst/$f" ] || fail "$f removed"; done
+echo "ok: plug-in unregistered, listed files and links removed, skin and launcher kept"
+
+# The one button is the default one: Enter presses it.
+win=$(window_of $un "卸载程序" | head -1)
+[ -n "$win" ] || fail "no uninstall window"
+xdotool windowfocus --sync "$win" 2>/dev/null || true
+for _ in $(seq 20); do
+  kill -0 $un 2>/dev/null || break
+  xdotool key --window "$win" Return 2>/dev/null || true
+  wait_for 5 bash -c "! kill -0 $un" && break
+done
+wait_exit $un 100 || fail "the uninstaller did not end"
+[ "$exit_code" = 0 ] || fail "the uninstaller ended with $exit_code"
+echo "ok: the uninstaller ends with 0"
