@@ -7,28 +7,19 @@
 #include "platform/text.h"
 #include "res/resource.h"
 #include "tests/fake/fake_platform.h"
+#include "tests/unit/launcher_window_fixture.h"
 
 namespace kvn {
 namespace {
 
 using fake::FakeDialog;
 using fake::FakeImageButton;
-using fake::FakePlatform;
 using fake::FakeProgressBar;
 
 // Runs the launcher window with the fake; `inspect` sees it while open.
-class LauncherWindow : public ::testing::Test {
+class LauncherWindow : public LauncherWindowTest {
 protected:
-    FakePlatform p;
-    void SetUp() override {
-        fake::FakeSystem::heldMutexes().clear();
-        p.system.realSleep = true;  // the install worker polls on a real thread
-    }
-    void Open(const std::function<void(FakeDialog&, CLauncherDlg&)>& inspect) {
-        CLauncherDlg dlg(p, Config{u"http://site.test", u"http://dl.test"});
-        p.ui.whileOpen[IDD_LAUNCHER_DIALOG] = [&](FakeDialog& d, DialogHandler&) { inspect(d, dlg); };
-        dlg.DoModal();
-    }
+    void Open(const std::function<void(FakeDialog&, CLauncherDlg&)>& inspect) { RunWindow(inspect); }
     static Rect RectOf(FakeDialog& d, int id) { return d.control(id)->windowRect(); }
 };
 

@@ -6,6 +6,7 @@
 #include "launcher/launcher_dlg.h"
 #include "res/resource.h"
 #include "tests/fake/fake_platform.h"
+#include "tests/unit/launcher_window_fixture.h"
 #include "video/video_preset.h"
 
 namespace kvn {
@@ -13,7 +14,6 @@ namespace {
 
 using fake::FakeDialog;
 using fake::FakeImageButton;
-using fake::FakePlatform;
 
 // ------------------------------------------------------------ renderer rule
 
@@ -101,22 +101,15 @@ TEST(QualityLevelFromRenderer, RadeonModelsByTheirNumber) {
 
 constexpr char16_t kLoginFile[] = u"C:\\Games\\GameVideoSetting.ini";
 
-class VideoWindow : public ::testing::Test {
+class VideoWindow : public LauncherWindowTest {
 protected:
-    FakePlatform p;
-    void SetUp() override {
-        fake::FakeSystem::heldMutexes().clear();
-        p.system.realSleep = true;  // the install worker polls on a real thread
-    }
     // Runs the window on the login path (client in the current folder).
     void Open(const std::function<void(FakeDialog&, CLauncherDlg&)>& inspect) {
         p.files.put(u"C:\\Games\\Launcher.exe", "client");
         OpenAsIs(inspect);
     }
     void OpenAsIs(const std::function<void(FakeDialog&, CLauncherDlg&)>& inspect) {
-        CLauncherDlg dlg(p, Config{u"http://site.test", u"http://dl.test"});
-        p.ui.whileOpen[IDD_LAUNCHER_DIALOG] = [&](FakeDialog& d, DialogHandler&) { inspect(d, dlg); };
-        dlg.DoModal();
+        RunWindow(inspect);
     }
     static FakeImageButton& Button(FakeDialog& d, int id) {
         return *dynamic_cast<FakeImageButton*>(d.control(id));
