@@ -1,5 +1,6 @@
 #include "app/config.h"
 
+#include "platform/crypto.h"
 #include "platform/text.h"
 
 #ifndef KVN_DEFAULT_SITE
@@ -7,6 +8,9 @@
 #endif
 #ifndef KVN_DEFAULT_DOWNLOAD
 #define KVN_DEFAULT_DOWNLOAD "http://download.korvane.net"
+#endif
+#ifndef KVN_UPDATE_PUBLIC_KEY
+#define KVN_UPDATE_PUBLIC_KEY ""
 #endif
 
 namespace kvn {
@@ -19,9 +23,17 @@ WString baseFrom(System& system, const char16_t* name, const char* fallback) {
 }
 }  // namespace
 
+Bytes UpdateKey() {
+    constexpr std::string_view text = KVN_UPDATE_PUBLIC_KEY;
+    if (text.empty()) return {};
+    // The build checks the key; should a bad one get through anyway, a key
+    // of the wrong length makes every signature fail rather than none count.
+    return DecodeBase64(text).value_or(Bytes("invalid key"));
+}
+
 Config LoadConfig(System& system) {
     return Config{baseFrom(system, u"KORVANE_SITE", KVN_DEFAULT_SITE),
-                  baseFrom(system, u"KORVANE_DOWNLOAD", KVN_DEFAULT_DOWNLOAD)};
+                  baseFrom(system, u"KORVANE_DOWNLOAD", KVN_DEFAULT_DOWNLOAD), UpdateKey()};
 }
 
 WString AppName(System& system) {

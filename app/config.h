@@ -1,5 +1,6 @@
 // Where the launcher's two hosts are: build-time defaults that the
-// environment variables KORVANE_SITE and KORVANE_DOWNLOAD override.
+// environment variables KORVANE_SITE and KORVANE_DOWNLOAD override. And the
+// key that signs its updates, fixed at build time only.
 #pragma once
 
 #include "platform/platform.h"
@@ -9,6 +10,9 @@ namespace kvn {
 struct Config {
     WString site;      // base of the game's web site, no trailing "/"
     WString download;  // base of the download server, no trailing "/"
+    // Ed25519 public key (32 raw bytes) that every file of the self-update
+    // must be signed with; empty: updates are not signed.
+    Bytes updateKey;
 };
 
 Config LoadConfig(System& system);

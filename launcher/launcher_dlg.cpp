@@ -5,6 +5,7 @@
 #include "install/shortcuts.h"
 #include "platform/text.h"
 #include "res/resource.h"
+#include "update/complete_files.h"
 #include "update/install_worker.h"
 #include "video/video_preset.h"
 
@@ -14,6 +15,7 @@ namespace {
 constexpr int kTimerId = 1;
 constexpr unsigned kTimerPeriodMs = 100;
 constexpr std::size_t kLoginIniLimit = 64 * 1024;  // larger files are not addresses
+constexpr std::size_t kBitmapLimit = 256 << 20;    // far beyond any window background
 
 struct ButtonPlace {
     int id, inBitmap, outBitmap, x, y;
@@ -96,7 +98,12 @@ bool CLauncherDlg::onInitDialog(Dialog& dialog) {
     dialog.setSize(1035, 590);         // A3
     dialog.setIcon(m_hIcon);           // A4
     EnableDragAnywhere(true);          // A5
-    SetBackground(u"LauncherDlg.bmp");
+    // Style 4 sizes the window to its background, so a bitmap that is not
+    // whole or is smaller than the window is not applied: the window keeps
+    // 1035 x 590, as without the file.
+    if (const auto bitmap = m_platform.files.readFile(u"LauncherDlg.bmp", kBitmapLimit);
+        bitmap && IsUsableBackground(*bitmap))
+        SetBackground(u"LauncherDlg.bmp");
     SetBackgroundStyle(4);
     SetColorKey(0x404040);             // A6
     dialog.setTitle(u"Korvane安装程序");  // A7

@@ -76,8 +76,6 @@ public:
     // Moves `from` over `to` in one step: afterwards `to` is either the old
     // file or the whole new one.
     virtual bool replaceFile(const WString& from, const WString& to) = 0;
-    // SHA-256 of a file's bytes; nullopt when it cannot be read.
-    virtual std::optional<std::array<std::uint8_t, 32>> sha256(const WString& path) = 0;
 };
 
 // INI ("profile") files, as GetPrivateProfileIntW / WritePrivateProfileStringW.

@@ -5,7 +5,9 @@
 
 #include "app/config.h"
 #include "launcher/launcher_dlg.h"
+#include "platform/crypto.h"
 #include "platform/text.h"
+#include "update/complete_files.h"
 #include "update/download.h"
 
 namespace kvn {
@@ -15,8 +17,10 @@ namespace {
 constexpr int kAttempts = 10;
 constexpr char16_t kSection[] = u"VersionInfo";
 constexpr char16_t kDigestKey[] = u"LoginExeSha256";
+// Sizes are 32-bit throughout the download; nothing larger is read.
+constexpr std::size_t kLargestFile = 0x7fffffff;
 
-using Digest = std::array<std::uint8_t, 32>;
+using Digest = Sha256Digest;
 
 // The optional digest of the new launcher in the version record.
 struct ExpectedDigest {
@@ -75,14 +79,36 @@ bool CLauncherDlg::CheckLauncherUpdate() {
     auto say = [&](const WString& text) {
         p.ui.messageBox(dialog(), text, appName, MsgButtons::Ok, MsgIcon::None);
     };
-    // Up to ten immediate attempts; `accept` may still reject a complete
-    // download (it then counts as a failed attempt).
+    // Up to ten immediate attempts. Each one downloads beside the file
+    // ("<name>.new"), and only a download that passes every check takes the
+    // file's place: with a build key, a valid signature from "<path>.sig";
+    // then what `accept` asks of the content. Whatever fails is removed, so
+    // the file stays as it was.
     auto fetch = [&](std::u16string_view serverPath, const WString& localPath,
-                     const std::function<bool()>& accept = nullptr) {
+                     const std::function<bool(std::string_view)>& accept = nullptr) {
         const WString url = m_config.download + WString(serverPath);
-        for (int attempt = 0; attempt < kAttempts; ++attempt)
-            if (DownloadFile(p, m_installTask, url, localPath, false) && (!accept || accept()))
+        const WString newPath = localPath + u".new";
+        const WString signaturePath = localPath + u".sig";
+        auto passes = [&] {
+            const auto data = p.files.readFile(newPath, kLargestFile);
+            if (!data) return false;
+            if (!m_config.updateKey.empty()) {
+                const bool fetched =
+                    DownloadFile(p, m_installTask, url + u".sig", signaturePath, false);
+                const auto signature =
+                    fetched ? p.files.readFile(signaturePath, kEd25519SignatureSize) : std::nullopt;
+                p.files.deleteFile(signaturePath);
+                if (!signature || !VerifyFileSignature(m_config.updateKey, *data, *signature))
+                    return false;
+            }
+            return !accept || accept(*data);
+        };
+        for (int attempt = 0; attempt < kAttempts; ++attempt) {
+            if (DownloadFile(p, m_installTask, url, newPath, false) && passes() &&
+                p.files.replaceFile(newPath, localPath))
                 return true;
+            p.files.deleteFile(newPath);
+        }
         return false;
     };
     auto readNumber = [&](const WString& path, const char16_t* key) {
@@ -99,7 +125,9 @@ bool CLauncherDlg::CheckLauncherUpdate() {
     const int newBackground = readNumber(versionPath, u"DlgBackVersionNumber");
     const WString bitmapPath = dir + u"/LauncherDlg.bmp";
     if (!p.files.exists(bitmapPath) || oldBackground < newBackground) {
-        if (!fetch(u"/download/LauncherDlg.bmp", bitmapPath))
+        // Only a whole bitmap at least the window's size: a smaller one
+        // would shrink the window out of reach on every start.
+        if (!fetch(u"/download/LauncherDlg.bmp", bitmapPath, IsUsableBackground))
             say(u"文件LauncherDlg.bmp下载失败，请稍后重试！");
     }
 
@@ -107,19 +135,17 @@ bool CLauncherDlg::CheckLauncherUpdate() {
     if (oldLauncher < newLauncher) {
         const WString stagedPath = dir + u"/TmpLogin.exe";
         const ExpectedDigest expected = ReadExpectedDigest(p.profiles, versionPath);
-        // A record that names a digest only hands over a file that matches
-        // it; a wrong file is removed so that update.exe never sees it.
-        auto matches = [&] {
-            if (expected.state != ExpectedDigest::State::Valid) return true;
-            const auto actual = p.files.sha256(stagedPath);
-            if (actual && *actual == expected.bytes) return true;
-            p.files.deleteFile(stagedPath);
-            return false;
+        // Only a whole program of this launcher's own kind is handed over,
+        // and, when the record names a digest, only one that matches it.
+        auto accept = [&](std::string_view data) {
+            return IsCompleteProgram(data, kLauncherProgramKind) &&
+                   (expected.state != ExpectedDigest::State::Valid ||
+                    Sha256(data) == expected.bytes);
         };
         // A record whose digest is unreadable cannot vouch for any file:
         // nothing is fetched and this launcher stays.
         const bool staged = expected.state != ExpectedDigest::State::Malformed &&
-                            fetch(u"/download/Login.exe", stagedPath, matches);
+                            fetch(u"/download/Login.exe", stagedPath, accept);
         // Without a complete, verified new launcher there is nothing to hand
         // over: carry on with this one.
         if (staged) {

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <openssl/evp.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -215,27 +214,6 @@ public:
     }
     bool replaceFile(const WString& from, const WString& to) override {
         return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
-    }
-    std::optional<std::array<std::uint8_t, 32>> sha256(const WString& path) override {
-        int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return std::nullopt;
-        EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-        bool ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1;
-        char buf[65536];
-        while (ok) {
-            ssize_t r = ::read(fd, buf, sizeof buf);
-            if (r < 0 && errno == EINTR) continue;
-            if (r < 0) { ok = false; break; }
-            if (r == 0) break;
-            ok = EVP_DigestUpdate(ctx, buf, static_cast<std::size_t>(r)) == 1;
-        }
-        ::close(fd);
-        std::array<std::uint8_t, 32> digest{};
-        unsigned len = 0;
-        ok = ok && EVP_DigestFinal_ex(ctx, digest.data(), &len) == 1 && len == 32;
-        EVP_MD_CTX_free(ctx);
-        if (!ok) return std::nullopt;
-        return digest;
     }
 };
 

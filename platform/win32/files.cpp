@@ -1,6 +1,5 @@
-// Files and folders through the Win32 file API; hashes through BCrypt.
+// Files and folders through the Win32 file API.
 #include <windows.h>
-#include <bcrypt.h>
 
 #include <algorithm>
 #include <vector>
@@ -148,37 +147,6 @@ public:
     bool replaceFile(const WString& from, const WString& to) override {
         return MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
                FALSE;
-    }
-    std::optional<std::array<std::uint8_t, 32>> sha256(const WString& path) override {
-        Handle file(openForReading(path));
-        if (!file.valid()) return std::nullopt;
-        BCRYPT_ALG_HANDLE alg = nullptr;
-        if (BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0)
-            return std::nullopt;
-        BCRYPT_HASH_HANDLE hash = nullptr;
-        std::optional<std::array<std::uint8_t, 32>> result;
-        if (BCryptCreateHash(alg, &hash, nullptr, 0, nullptr, 0, 0) == 0) {
-            std::vector<char> buffer(1 << 16);
-            bool ok = true;
-            for (;;) {
-                DWORD read = 0;
-                if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
-                              nullptr)) {
-                    ok = false;
-                    break;
-                }
-                if (read == 0) break;
-                if (BCryptHashData(hash, reinterpret_cast<PUCHAR>(buffer.data()), read, 0) != 0) {
-                    ok = false;
-                    break;
-                }
-            }
-            std::array<std::uint8_t, 32> digest{};
-            if (ok && BCryptFinishHash(hash, digest.data(), 32, 0) == 0) result = digest;
-            BCryptDestroyHash(hash);
-        }
-        BCryptCloseAlgorithmProvider(alg, 0);
-        return result;
     }
 };
 

@@ -34,7 +34,6 @@ public:
     bool writeFile(const WString& path, const Bytes& data) override;
     std::unique_ptr<OutputFile> createFile(const WString& path) override;
     bool replaceFile(const WString& from, const WString& to) override;
-    std::optional<std::array<std::uint8_t, 32>> sha256(const WString& path) override;
 
     // Test set-up and inspection.
     void addDrive(char16_t letter);

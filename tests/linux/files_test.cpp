@@ -16,16 +16,6 @@ struct FilesTest : kvntest::ScratchTest {
     FileSystem& fs() { return svc().files(); }
 };
 
-std::string Hex(const std::array<std::uint8_t, 32>& digest) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (auto b : digest) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 TEST_F(FilesTest, FindTellsFilesFoldersAndNothingApart) {
     Spit(d + "/Korvanis/Launcher.exe", "MZ");
     EXPECT_EQ(fs().find(u"D:\\Korvanis\\/Launcher.exe"), FileSystem::Kind::File);
@@ -201,22 +191,6 @@ TEST_F(FilesTest, DeleteAndRemoveTakeOnlyTheirKind) {
     EXPECT_FALSE(fs().deleteFile(u"D:\\Korvanis\\bin\\npKVNWebPlayer.dll"));
     EXPECT_TRUE(fs().removeDirectory(u"D:\\Korvanis\\bin"));
     EXPECT_FALSE(kvntest::NativeExists(d + "/Korvanis/bin"));
-}
-
-TEST_F(FilesTest, Sha256OfKnownTexts) {
-    Spit(d + "/abc.txt", "abc");
-    Spit(d + "/empty.txt", "");
-    Spit(d + "/million.txt", std::string(1000000, 'a'));  // spans many reads
-    auto abc = fs().sha256(u"D:\\abc.txt");
-    ASSERT_TRUE(abc);
-    EXPECT_EQ(Hex(*abc), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    auto empty = fs().sha256(u"D:\\empty.txt");
-    ASSERT_TRUE(empty);
-    EXPECT_EQ(Hex(*empty), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    auto million = fs().sha256(u"D:\\million.txt");
-    ASSERT_TRUE(million);
-    EXPECT_EQ(Hex(*million), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
-    EXPECT_EQ(fs().sha256(u"D:\\missing.txt"), std::nullopt);
 }
 
 }  // namespace

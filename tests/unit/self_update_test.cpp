@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "launcher/launcher_dlg.h"
+#include "platform/crypto.h"
 #include "platform/text.h"
+#include "update/complete_files.h"
 #include "res/resource.h"
 #include "tests/fake/fake_platform.h"
 
@@ -27,9 +31,97 @@ constexpr char16_t kTooOld[] =
 // The uninstall window's own question, asked once it runs.
 constexpr char16_t kUninstallQuestion[] = u"是否要卸载Korvane?";
 
-// SHA-256 of "new launcher".
-constexpr char kNewLauncherDigest[] =
-    "afca1de8ef05397fdd0d385da221351d271715c4e697aca4d699dab23e81377f";
+void Put16(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 2; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+}
+void Put32(Bytes& b, std::size_t at, std::uint64_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+}
+void Put64(Bytes& b, std::size_t at, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+// The smallest whole program of a kind that carries `body`: a PE32+ GUI
+// image for x86-64 with one section, or an ELF image of this machine with
+// one loadable segment spanning the file.
+Bytes Program(ProgramKind kind, const Bytes& body) {
+    if (kind == ProgramKind::WindowsGuiX64) {
+        Bytes b(0x200, '\0');
+        b[0] = 'M', b[1] = 'Z';
+        Put32(b, 0x3c, 0x40);
+        b.replace(0x40, 4, Bytes("PE\0\0", 4));
+        Put16(b, 0x44, 0x8664);      // machine
+        Put16(b, 0x46, 1);           // sections
+        Put16(b, 0x54, 240);         // optional header size
+        Put16(b, 0x56, 0x22);        // executable image, large addresses
+        const std::size_t opt = 0x58;
+        Put16(b, opt, 0x20b);        // PE32+
+        Put32(b, opt + 60, 0x200);   // headers size
+        Put16(b, opt + 68, 2);       // GUI
+        Put32(b, opt + 108, 16);     // data directories
+        const std::size_t section = opt + 240;
+        b.replace(section, 5, ".text");
+        Put32(b, section + 16, body.size());
+        Put32(b, section + 20, 0x200);
+        return b + body;
+    }
+    Bytes b(64 + 56, '\0');
+    b.replace(0, 4, "\x7f" "ELF");
+    b[4] = 2, b[5] = 1, b[6] = 1;
+    Put16(b, 16, 3);  // shared object, as a position-independent program is
+#if defined(__aarch64__)
+    Put16(b, 18, 183);
+#else
+    Put16(b, 18, 62);
+#endif
+    Put32(b, 20, 1);
+    Put64(b, 32, 64);  // program headers right after this one
+    Put16(b, 52, 64);
+    Put16(b, 54, 56);
+    Put16(b, 56, 1);
+    Put32(b, 64, 1);  // loadable
+    Put64(b, 64 + 32, b.size() + body.size());
+    return b + body;
+}
+Bytes Launcher(const Bytes& body) { return Program(kLauncherProgramKind, body); }
+
+// A whole bitmap of one bit per pixel; `tail` after the pixels tells copies apart.
+Bytes Bitmap(std::int32_t width, std::int32_t height, const Bytes& tail = {}) {
+    const std::size_t stride = (static_cast<std::size_t>(width) + 31) / 32 * 4;
+    const std::size_t rows = static_cast<std::size_t>(height < 0 ? -height : height);
+    Bytes b(14 + 40 + 8, '\0');
+    b[0] = 'B', b[1] = 'M';
+    Put32(b, 2, b.size() + stride * rows);
+    Put32(b, 10, b.size());
+    Put32(b, 14, 40);
+    Put32(b, 18, static_cast<std::uint32_t>(width));
+    Put32(b, 22, static_cast<std::uint32_t>(height));
+    Put16(b, 26, 1);
+    Put16(b, 28, 1);
+    Put32(b, 62 - 4, 0x00404040);  // second colour: the key grey
+    return b + Bytes(stride * rows, '\x55') + tail;
+}
+Bytes Background(const Bytes& tail) { return Bitmap(kWindowWidth, kWindowHeight, tail); }
+
+std::string HexOf(const Sha256Digest& digest) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (auto b : digest) out += {digits[b >> 4], digits[b & 15]};
+    return out;
+}
+
+FakeHttpAnswer Whole(const Bytes& body) {
+    return FakeHttpAnswer{200, std::to_string(body.size()), body, std::nullopt, false};
+}
+
+const Bytes kNewLauncher = Launcher("new launcher");
+const std::string kNewLauncherDigest = HexOf(Sha256(kNewLauncher));
+
+std::size_t RequestsOf(FakePlatform& fp, const WString& object) {
+    std::size_t n = 0;
+    for (auto& r : fp.http.requests) n += r.object == object;
+    return n;
+}
 
 struct SelfUpdateTest : ::testing::Test {
     FakePlatform fp;
@@ -72,7 +164,7 @@ struct SelfUpdateTest : ::testing::Test {
     void OfferNewLauncher(const Bytes& recordExtra) {
         fp.files.put(kRecordPath, Record(4, 1, 0));
         fp.http.serve(kRecordUrl, Record(5, 1, 0, recordExtra));
-        fp.http.serve(kLauncherUrl, "new launcher");
+        fp.http.serve(kLauncherUrl, kNewLauncher);
     }
 };
 
@@ -95,18 +187,18 @@ TEST_F(SelfUpdateTest, BitmapIsFetchedWhenMissingOrOlder) {
     fp.files.deleteFile(kBitmapPath);
     fp.files.put(kRecordPath, Record(5, 3, 0));
     fp.http.serve(kRecordUrl, Record(5, 3, 0));
-    fp.http.serve(kBitmapUrl, "bitmap v3");
+    fp.http.serve(kBitmapUrl, Background("v3"));
     EXPECT_FALSE(dlg.CheckLauncherUpdate());
     EXPECT_EQ(Requests(), (std::vector<WString>{kRecordUrl, kBitmapUrl}));
-    EXPECT_EQ(fp.files.get(kBitmapPath), Bytes("bitmap v3"));
+    EXPECT_EQ(fp.files.get(kBitmapPath), Background("v3"));
 
     // Present but older than the server's: fetched.
     fp.http.requests.clear();
     fp.http.serve(kRecordUrl, Record(5, 4, 0));
-    fp.http.serve(kBitmapUrl, "bitmap v4");
+    fp.http.serve(kBitmapUrl, Background("v4"));
     EXPECT_FALSE(dlg.CheckLauncherUpdate());
     EXPECT_EQ(Requests(), (std::vector<WString>{kRecordUrl, kBitmapUrl}));
-    EXPECT_EQ(fp.files.get(kBitmapPath), Bytes("bitmap v4"));
+    EXPECT_EQ(fp.files.get(kBitmapPath), Background("v4"));
 
     // Present and newer locally: left alone.
     fp.http.requests.clear();
@@ -173,7 +265,7 @@ TEST_F(SelfUpdateTest, NewerLauncherIsStagedAndHandedToUpdateExe) {
     fp.files.put(kClientVersionPath, "version:1");
     fp.http.serve(kRecordUrl, Record(5, 1, 120));
     EXPECT_EQ(RunExpectingExit(), std::optional<std::uint32_t>(0));
-    EXPECT_EQ(fp.files.get(kStagedPath), Bytes("new launcher"));
+    EXPECT_EQ(fp.files.get(kStagedPath), kNewLauncher);
     EXPECT_EQ(Requests(), (std::vector<WString>{kRecordUrl, kLauncherUrl}));
     ASSERT_EQ(fp.processes.started.size(), 1u);
     const ProcessStart& start = fp.processes.started[0].request;
@@ -196,7 +288,7 @@ TEST_F(SelfUpdateTest, UpdateExeThatCannotStartStillEndsTheLauncher) {
 TEST_F(SelfUpdateTest, OnlyAStrictlyNewerServerLauncherIsFetched) {
     fp.files.put(kRecordPath, Record(5, 1, 0));
     fp.http.serve(kRecordUrl, Record(4, 1, 0));
-    fp.http.serve(kLauncherUrl, "older launcher");
+    fp.http.serve(kLauncherUrl, Launcher("older launcher"));
     EXPECT_FALSE(dlg.CheckLauncherUpdate());
     EXPECT_EQ(RequestsFor(kLauncherUrl), 0u);
     fp.http.serve(kRecordUrl, Record(4, 1, 0));  // now local 4, server 4
@@ -227,7 +319,7 @@ TEST_F(SelfUpdateTest, MatchingDigestIsHandedOverInEitherCase) {
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     OfferNewLauncher("LoginExeSha256=" + upper + "\r\n");
     EXPECT_EQ(RunExpectingExit(), std::optional<std::uint32_t>(0));
-    EXPECT_EQ(fp.files.get(kStagedPath), Bytes("new launcher"));
+    EXPECT_EQ(fp.files.get(kStagedPath), kNewLauncher);
     EXPECT_EQ(RequestsFor(kLauncherUrl), 1u);
     EXPECT_EQ(fp.processes.started.size(), 1u);
 }
@@ -245,12 +337,10 @@ TEST_F(SelfUpdateTest, MismatchIsRetriedAndAWrongFileIsNeverHandedOver) {
 
 TEST_F(SelfUpdateTest, AWrongCopyThenARightOneIsHandedOver) {
     OfferNewLauncher("LoginExeSha256=" + Bytes(kNewLauncherDigest) + "\r\n");
-    fp.http.answers[kLauncherUrl] = {
-        FakeHttpAnswer{200, "14", "damaged launch", std::nullopt, false},
-        FakeHttpAnswer{200, "12", "new launcher", std::nullopt, false}};
+    fp.http.answers[kLauncherUrl] = {Whole(Launcher("damaged launch")), Whole(kNewLauncher)};
     EXPECT_EQ(RunExpectingExit(), std::optional<std::uint32_t>(0));
     EXPECT_EQ(RequestsFor(kLauncherUrl), 2u);
-    EXPECT_EQ(fp.files.get(kStagedPath), Bytes("new launcher"));
+    EXPECT_EQ(fp.files.get(kStagedPath), kNewLauncher);
     EXPECT_TRUE(fp.ui.boxes.empty());
 }
 
@@ -270,6 +360,251 @@ TEST_F(SelfUpdateTest, MalformedDigestFetchesNothingAndKeepsTheCurrentLauncher) 
         EXPECT_TRUE(fp.processes.started.empty());
         EXPECT_EQ(BoxTexts(), std::vector<WString>{kLauncherFailed});
         EXPECT_FALSE(fp.files.exists(kStagedPath));
+    }
+}
+
+// ---------------------------------------------------------------- complete files
+
+TEST(CompleteFiles, ProgramsAreWholeImagesOfTheirOwnKind) {
+    for (ProgramKind kind : {ProgramKind::WindowsGuiX64, ProgramKind::Elf}) {
+        const ProgramKind other =
+            kind == ProgramKind::Elf ? ProgramKind::WindowsGuiX64 : ProgramKind::Elf;
+        const Bytes whole = Program(kind, Bytes(3000, 'c'));
+        SCOPED_TRACE(kind == ProgramKind::Elf ? "ELF" : "PE");
+        EXPECT_TRUE(IsCompleteProgram(whole, kind));
+        EXPECT_TRUE(IsCompleteProgram(whole + "trailing bytes", kind));
+        EXPECT_FALSE(IsCompleteProgram(whole, other));
+        // Cut anywhere: in the last piece, in the middle, inside the headers.
+        for (std::size_t keep : {whole.size() - 1, whole.size() / 2, std::size_t{100},
+                                 std::size_t{63}, std::size_t{2}, std::size_t{0}})
+            EXPECT_FALSE(IsCompleteProgram(whole.substr(0, keep), kind)) << keep;
+    }
+    Bytes pe = Program(ProgramKind::WindowsGuiX64, "body");
+    Bytes console = pe, dll = pe, pe32 = pe, arm = pe, farSection = pe;
+    Put16(console, 0x58 + 68, 3);               // console subsystem
+    Put16(dll, 0x56, 0x2022);                   // a library
+    Put16(pe32, 0x58, 0x10b);                   // 32-bit image
+    Put16(arm, 0x44, 0xaa64);                   // ARM64
+    Put32(farSection, 0x58 + 240 + 20, 0xfffffff0);  // raw data beyond the end
+    for (const Bytes& b : {console, dll, pe32, arm, farSection})
+        EXPECT_FALSE(IsCompleteProgram(b, ProgramKind::WindowsGuiX64));
+    Bytes elf = Program(ProgramKind::Elf, "body");
+    Bytes elf32 = elf, relocatable = elf, noLoad = elf, farSections = elf;
+    elf32[4] = 1;
+    Put16(relocatable, 16, 1);
+    Put32(noLoad, 64, 4);  // a note, nothing to load
+    Put64(farSections, 40, 1 << 20);
+    Put16(farSections, 58, 64);
+    Put16(farSections, 60, 3);
+    for (const Bytes& b : {elf32, relocatable, noLoad, farSections})
+        EXPECT_FALSE(IsCompleteProgram(b, ProgramKind::Elf));
+    EXPECT_FALSE(IsCompleteProgram("new launcher", kLauncherProgramKind));
+}
+
+TEST(CompleteFiles, BitmapsAreWholeAndBackgroundsAtLeastTheWindow) {
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::optional<std::pair<int, int>> size;  // nullopt: not a whole bitmap
+        bool background;
+    };
+    const Bytes window = Bitmap(1035, 590);
+    Bytes coreHeader(14 + 12 + 6, '\0');  // 2 x 1, one bit per pixel, old header
+    coreHeader[0] = 'B', coreHeader[1] = 'M';
+    Put32(coreHeader, 10, 32);
+    Put32(coreHeader, 14, 12);
+    Put16(coreHeader, 18, 2), Put16(coreHeader, 20, 1), Put16(coreHeader, 22, 1), Put16(coreHeader, 24, 1);
+    coreHeader += Bytes(4, '\0');
+    Bytes rle = Bitmap(1035, 590);
+    Put16(rle, 28, 8), Put32(rle, 30, 1), Put32(rle, 34, 10);  // RLE8, 10 bytes of data,
+    Put32(rle, 46, 2);                                         // two colours
+    Bytes rleTooLong = rle;
+    Put32(rleTooLong, 34, 0x7fffffff);
+    Bytes badHeader = window, badPlanes = window, hugeWidth = window, bigPalette = window,
+          offsetInPalette = window;
+    Put32(badHeader, 14, 41);
+    Put16(badPlanes, 26, 2);
+    Put32(hugeWidth, 18, 0x7fffffff);
+    Put32(bigPalette, 46, 3);      // three colours at one bit per pixel
+    Put32(offsetInPalette, 10, 58);  // pixels said to start inside the colour table
+    const Case cases[] = {
+        {"window size", window, std::pair{1035, 590}, true},
+        {"larger", Bitmap(1280, 800), std::pair{1280, 800}, true},
+        {"rows top-down", Bitmap(1035, -590), std::pair{1035, 590}, true},
+        {"one pixel narrower", Bitmap(1034, 590), std::pair{1034, 590}, false},
+        {"one pixel lower", Bitmap(1035, 589), std::pair{1035, 589}, false},
+        {"16 x 16", Bitmap(16, 16), std::pair{16, 16}, false},
+        {"1 x 1", Bitmap(1, 1), std::pair{1, 1}, false},
+        {"old core header", coreHeader, std::pair{2, 1}, false},
+        {"compressed", rle, std::pair{1035, 590}, true},
+        {"cut by one byte", window.substr(0, window.size() - 1), std::nullopt, false},
+        {"cut in half", window.substr(0, window.size() / 2), std::nullopt, false},
+        {"headers only", window.substr(0, 54), std::nullopt, false},
+        {"compressed data beyond the end", rleTooLong, std::nullopt, false},
+        {"unknown header", badHeader, std::nullopt, false},
+        {"two planes", badPlanes, std::nullopt, false},
+        {"width beyond the data", hugeWidth, std::nullopt, false},
+        {"more colours than bits", bigPalette, std::nullopt, false},
+        {"pixels inside the colour table", offsetInPalette, std::nullopt, false},
+        {"zero width", Bitmap(0, 590), std::nullopt, false},
+        {"not a bitmap", "bitmap v3", std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto size = CompleteBitmapSize(c.file);
+        EXPECT_EQ(size.has_value(), c.size.has_value());
+        if (size && c.size) {
+            EXPECT_EQ(size->width, c.size->first);
+            EXPECT_EQ(size->height, c.size->second);
+        }
+        EXPECT_EQ(IsUsableBackground(c.file), c.background);
+    }
+}
+
+TEST_F(SelfUpdateTest, CutOrTooSmallDownloadsNeverReplaceTheOldFiles) {
+    // Each answer has a length that matches its body: only the content is wrong.
+    const Bytes cutLauncher = kNewLauncher.substr(0, kNewLauncher.size() - 3);
+    const Bytes cutBitmap = Background("").substr(0, 40000);
+    struct Case {
+        const char* name;
+        const char16_t* url;
+        Bytes body;
+        const char16_t* message;
+    };
+    const Case cases[] = {
+        {"cut launcher", kLauncherUrl, cutLauncher, kLauncherFailed},
+        {"a page in place of the launcher", kLauncherUrl, "<html>portal</html>", kLauncherFailed},
+        {"cut bitmap", kBitmapUrl, cutBitmap, kBitmapFailed},
+        {"16 x 16 bitmap", kBitmapUrl, Bitmap(16, 16), kBitmapFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fp.http.requests.clear();
+        fp.ui.boxes.clear();
+        fp.files.put(kRecordPath, Record(4, 1, 0));
+        fp.files.put(kBitmapPath, "old bitmap");
+        fp.http.serve(kRecordUrl, Record(c.url == kLauncherUrl ? 5 : 4, c.url == kBitmapUrl ? 2 : 1, 0));
+        fp.http.answers.erase(kBitmapUrl);
+        fp.http.answers.erase(kLauncherUrl);
+        fp.http.answers[c.url] = {Whole(c.body)};
+        fp.files.put(kClientVersionPath, "version:0");
+        EXPECT_FALSE(dlg.CheckLauncherUpdate());
+        EXPECT_EQ(RequestsFor(c.url), 10u);
+        EXPECT_EQ(BoxTexts(), std::vector<WString>{c.message});
+        EXPECT_TRUE(fp.processes.started.empty());
+        EXPECT_FALSE(fp.files.exists(kStagedPath));
+        EXPECT_EQ(fp.files.get(kBitmapPath), Bytes("old bitmap"));
+        // Record, bitmap, client version: no partial or staged file is left.
+        EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 3u);
+    }
+}
+
+// ---------------------------------------------------------------- signed updates
+
+// The launcher's key is RFC 8032's first test key; "another key" its second.
+const Bytes kSecret = "\x9d\x61\xb1\x9d\xef\xfd\x5a\x60\xba\x84\x4a\xf4\x92\xec\x2c\xc4"
+                      "\x44\x49\xc5\x69\x7b\x32\x69\x19\x70\x3b\xac\x03\x1c\xae\x7f\x60";
+const Bytes kOtherSecret = "\x4c\xcd\x08\x9b\x28\xff\x96\xda\x9d\xb6\xc3\x46\xec\x11\x4e\x0f"
+                           "\x5b\x8a\x31\x9f\x35\xab\xa6\x24\xda\x8c\xf6\xed\x4f\xb8\xa6\xfb";
+
+Bytes Signed(const Bytes& secret, const Bytes& file) { return *SignFile(secret, file); }
+
+TEST_F(SelfUpdateTest, SignedUpdatesNeedAValidSignatureForEachFile) {
+    enum class Fault { None, WrongKey, FlippedByte, MissingSignature, SignatureOfAnotherFile };
+    const Fault faults[] = {Fault::None, Fault::WrongKey, Fault::FlippedByte,
+                            Fault::MissingSignature, Fault::SignatureOfAnotherFile};
+    const char16_t* const urls[] = {kRecordUrl, kBitmapUrl, kLauncherUrl};
+    for (const char16_t* url : urls) {
+        for (Fault fault : faults) {
+            SCOPED_TRACE(::testing::Message() << toUtf8(url) << ", fault " << static_cast<int>(fault));
+            FakePlatform fp;
+            CLauncherDlg dlg{fp.platform, Config{u"http://site", u"http://dl", *Ed25519PublicKeyOf(kSecret)}};
+            fp.files.mkdirs(u"D:\\Korvanis");
+            ASSERT_TRUE(dlg.m_szInstallDir.assign(u"D:\\Korvanis"));
+            fp.files.put(kClientVersionPath, "version:120");
+
+            // The local state and what the server offers: a record that
+            // asks for a new bitmap and, for the launcher case, a new
+            // launcher (for the record case too: a forged record must not
+            // start an update, nor call the client too old).
+            const Bytes oldRecord = Record(4, 1, 0), oldBitmap = Background("old");
+            fp.files.put(kRecordPath, oldRecord);
+            fp.files.put(kBitmapPath, oldBitmap);
+            const bool launcherToo = url != kBitmapUrl;
+            const Bytes record = Record(launcherToo ? 5 : 4, url == kBitmapUrl ? 2 : 1,
+                                        url == kRecordUrl ? 999 : 0);
+            const Bytes bitmap = Background("new");
+            std::map<WString, Bytes> files{{kRecordUrl, record}, {kBitmapUrl, bitmap},
+                                           {kLauncherUrl, kNewLauncher}};
+            for (const auto& [path, body] : files) {
+                fp.http.serve(path, body);
+                fp.http.serve(path + u".sig", Signed(kSecret, body));
+            }
+            // The file under test gets the fault.
+            const Bytes& body = files[url];
+            switch (fault) {
+                case Fault::None: break;
+                case Fault::WrongKey: fp.http.serve(WString(url) + u".sig", Signed(kOtherSecret, body)); break;
+                case Fault::FlippedByte: {
+                    Bytes flipped = body;
+                    flipped[flipped.size() - 1] ^= 0x01;  // still a whole file of its kind
+                    fp.http.serve(url, flipped);
+                    break;
+                }
+                case Fault::MissingSignature: fp.http.answers[WString(url) + u".sig"] = {FakeHttpAnswer{404, "0", "", std::nullopt, false}}; break;
+                case Fault::SignatureOfAnotherFile:
+                    fp.http.serve(WString(url) + u".sig",
+                                  Signed(kSecret, url == kRecordUrl ? bitmap : record));
+                    break;
+            }
+
+            std::optional<std::uint32_t> exitCode;
+            bool result = false;
+            try {
+                result = dlg.CheckLauncherUpdate();
+            } catch (const kvn::fake::ProcessExit& e) {
+                exitCode = e.code;
+            }
+            std::size_t fetches = 0, signatureFetches = 0;
+            for (auto& r : fp.http.requests) {
+                fetches += r.object == url;
+                signatureFetches += r.object == WString(url) + u".sig";
+            }
+            const bool good = fault == Fault::None;
+            EXPECT_EQ(fetches, good ? 1u : 10u);
+            EXPECT_EQ(signatureFetches, good ? 1u : 10u);
+            EXPECT_FALSE(result);
+            if (url == kRecordUrl) {
+                EXPECT_EQ(fp.files.get(kRecordPath), good ? record : oldRecord);
+                if (!good) {
+                    EXPECT_EQ(fp.ui.boxes.size(), 1u);
+                    EXPECT_EQ(fp.ui.boxes[0].text, kRecordFailed);
+                    EXPECT_EQ(RequestsOf(fp, kLauncherUrl), 0u);
+                }
+            }
+            if (url == kBitmapUrl) {
+                EXPECT_EQ(fp.files.get(kBitmapPath), good ? bitmap : oldBitmap);
+                EXPECT_EQ(fp.ui.boxes.size(), good ? 0u : 1u);
+                if (!good) EXPECT_EQ(fp.ui.boxes[0].text, kBitmapFailed);
+            }
+            if (launcherToo) {
+                // A good record (or a good launcher) hands over; a bad record
+                // never gets as far as the launcher, a bad launcher is refused.
+                EXPECT_EQ(exitCode.has_value(), good);
+                EXPECT_EQ(fp.files.get(kStagedPath),
+                          good ? std::optional<Bytes>(kNewLauncher) : std::nullopt);
+                if (url == kLauncherUrl && !good) {
+                    EXPECT_EQ(fp.ui.boxes.size(), 1u);
+                    EXPECT_EQ(fp.ui.boxes[0].text, kLauncherFailed);
+                }
+            }
+            EXPECT_EQ(fp.processes.started.size(), exitCode ? 1u : 0u);
+            EXPECT_TRUE(fp.ui.templatesRun.empty());  // never told to uninstall
+            // Nothing staged or fetched is left beside the files.
+            for (const WString& f : fp.files.filesUnder(u"D:\\Korvanis"))
+                EXPECT_TRUE(f.find(u".sig") == WString::npos && f.find(u".new") == WString::npos)
+                    << toUtf8(f);
+        }
     }
 }
 

@@ -126,22 +126,6 @@ TEST_F(Services, StreamedOutputAndReplacingInOneStep) {
     EXPECT_FALSE(files.createFile(dir / u"no\\such\\folder\\f"));
 }
 
-TEST_F(Services, Sha256OfAFile) {
-    ASSERT_TRUE(files.writeFile(dir / u"abc", "abc"));
-    auto digest = files.sha256(dir / u"abc");
-    ASSERT_TRUE(digest);
-    static const char* kExpected =
-        "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
-    std::string hex;
-    for (auto b : *digest) {
-        static const char* d = "0123456789abcdef";
-        hex += d[b >> 4];
-        hex += d[b & 15];
-    }
-    EXPECT_EQ(hex, kExpected);
-    EXPECT_FALSE(files.sha256(dir / u"missing"));
-}
-
 // ---------------------------------------------------------------- profiles
 
 TEST_F(Services, ProfileFilesReadAndWriteKeys) {

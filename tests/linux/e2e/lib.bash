@@ -37,15 +37,19 @@ kvn_cleanup() {
   rm -rf "$state"
 }
 
-# The stand-in web site and download server on a free loopback port.
+# The stand-in web site and download server on a free loopback port: the
+# build's copy of the site, its download files signed with the demo key.
 kvn_start_server() {
-  python3 "$src/standins/server/kvn_server.py" --root "$src/standins/site" --port-file "$state/port" \
+  python3 "$src/standins/server/kvn_server.py" --root "$build/standins/site" --port-file "$state/port" \
     --log "$state/requests.log" "$@" & pids+=($!)
   wait_for 100 test -s "$state/port" || fail "server did not start"
   port=$(cat "$state/port")
   site=http://127.0.0.1:$port
   export KORVANE_SITE=$site KORVANE_DOWNLOAD=$site
 }
+
+# Signs files with the demo key the test build trusts (FILE.sig beside each).
+kvn_sign_files() { "$build/tools/kvn_sign" sign "$src/standins/keys/demo_update_key.secret" "$@" >/dev/null; }
 
 requests_for() { grep -c "\"target\": \"$1\"" "$state/requests.log" || true; }
 login_pages_at_least() { [ "$(requests_for /micro/)" -ge "$1" ]; }

@@ -91,10 +91,14 @@ if [ ! -f "$PACKAGE/KVNClient.7z" ]; then
 fi
 PACKAGE_FILES="Login.exe LauncherDlg.bmp Uninstall.list LoginExeVersionInfo.ini KVNClient.7z 7zr.exe"
 
-# The local web site and download server on an ephemeral loopback port.
+# Signs files with the demo key the test build trusts (FILE.sig beside each).
+sign_files() { "$BUILD/tools/kvn_sign" sign "$SRC/standins/keys/demo_update_key.secret" "$@" >/dev/null; }
+
+# The local web site and download server on an ephemeral loopback port: the
+# build's copy of the site, its download files signed with the demo key.
 start_server() {
   local portfile=$SCRATCH/server.port
-  python3 "$SRC/standins/server/kvn_server.py" --root "$SRC/standins/site" --port-file "$portfile" \
+  python3 "$SRC/standins/server/kvn_server.py" --root "$BUILD/standins/site" --port-file "$portfile" \
     --log "$SCRATCH/server.log" --port 0 >"$SCRATCH/server.out" 2>&1 &
   SERVER_PID=$!
   for _ in $(seq 1 100); do [ -s "$portfile" ] && break; sleep 0.1; done
