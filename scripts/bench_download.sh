@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Download figures: the launcher's own HTTP path (the Linux backend and
 # DownloadFile) against curl on the same 64 MiB file from the local stand-in
-# server, the launcher program's peak memory, and how long an unreachable
-# download server holds the window during the self-update.
+# server, the launcher program's peak memory, the cost of checking the
+# file's signature against the time to download it, how long an unreachable
+# download server holds the window during the self-update, and the CPU time
+# a body that stops coming costs while the launcher waits it out.
 #
 #   scripts/bench_download.sh [BUILD_DIR] [--quick]
 #
@@ -39,7 +41,9 @@ trap cleanup EXIT
 
 mkdir -p "$WORK/root/download" "$WORK/out"
 head -c $((SIZE_MIB * 1024 * 1024)) /dev/urandom > "$WORK/root/download/big.bin"
-echo '{"/download/hang.bin": {"hang": true}}' > "$WORK/rules.json"
+echo '{"/download/hang.bin": {"hang": true}, "/download/stall.bin": {"truncate": 5000, "stall": true}}' \
+  > "$WORK/rules.json"
+head -c 20000 /dev/urandom > "$WORK/root/download/stall.bin"
 
 python3 "$SRC/standins/server/kvn_server.py" --root "$WORK/root" --port 0 \
   --port-file "$WORK/port" --rules "$WORK/rules.json" &
@@ -76,6 +80,14 @@ awk -v l="$LAUNCHER_S" -v c="$CURL_S" -v m="$SIZE_MIB" -v runs="$(awk '$1=="run"
 echo "launcher program peak memory (ru_maxrss): $PEAK_KIB KiB ($BASE_KIB KiB before the first download)"
 
 echo
+echo "== signature check of the downloaded $SIZE_MIB MiB (read, SHA-512, Ed25519), one run"
+"$BENCH" verify "$WORK/out/launcher.bin" 1 > "$WORK/verify.txt"
+[ "$(field failures "$WORK/verify.txt")" = 0 ] || { echo "the signature check failed" >&2; exit 1; }
+awk -v v="$(field median_s "$WORK/verify.txt")" -v d="$(awk '$1=="run" && $2==1 {print $3}' "$WORK/fetch.txt")" 'BEGIN {
+  printf "verify %.3f s against download %.3f s (first run): %.1f%% of the download time\n", v, d, 100 * v / d
+}'
+
+echo
 echo "== unreachable download server (session options 2000 ms connect, 5 retries, 7000 ms receive)"
 # A port that accepts the connection and never answers.
 if [ "$QUICK" = 1 ]; then HANG_N=1; else HANG_N=$ATTEMPTS; fi
@@ -88,6 +100,12 @@ CLOSED_PORT="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.
 CLOSED_TOTAL="$(field total_s "$WORK/closed.txt")"
 CLOSED_ONE="$(awk '$1=="attempt"{print $3}' "$WORK/closed.txt" | median)"
 
+# A body that stops after 5000 of 20000 bytes: each attempt waits out the
+# receive time-out; the figure is the CPU time spent waiting.
+"$BENCH" attempts "$BASE/download/stall.bin" "$WORK/out/stall.bin" "$HANG_N" > "$WORK/stall.txt"
+STALL_TOTAL="$(field total_s "$WORK/stall.txt")"
+STALL_CPU="$(field cpu_s "$WORK/stall.txt")"
+
 awk -v h1="$HANG_ONE" -v ht="$HANG_TOTAL" -v hn="$HANG_N" -v c1="$CLOSED_ONE" -v ct="$CLOSED_TOTAL" \
     -v a="$ATTEMPTS" -v f="$FILES" -v hf="$(field failures "$WORK/hang.txt")" \
     -v cf="$(field failures "$WORK/closed.txt")" 'BEGIN {
@@ -98,4 +116,7 @@ awk -v h1="$HANG_ONE" -v ht="$HANG_TOTAL" -v hn="$HANG_N" -v c1="$CLOSED_ONE" -v
   per_file = (hn == a) ? ht : h1 * a
   printf "silent server: worst start, %d files x %d attempts: %.1f s (computed from the figure above)\n", f, a, per_file * f
   printf "closed port:   one attempt %.4f s (median); %d attempts measured %.4f s (%d failed)\n", c1, a, ct, cf
+}'
+awk -v t="$STALL_TOTAL" -v c="$STALL_CPU" -v n="$HANG_N" -v f="$(field failures "$WORK/stall.txt")" 'BEGIN {
+  printf "stalled body:  %d attempts %.2f s (%d failed), CPU time %.3f s (%.1f%% of one core)\n", n, t, f, c, 100 * c / t
 }'

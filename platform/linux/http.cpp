@@ -122,8 +122,10 @@ private:
             result_ = CURLE_OPERATION_TIMEDOUT;
             return;
         }
-        if (!finished_ && !paused_ && !(headersDone_ && buffer_.size() - offset_ > 0))
-            curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+        // Called only when more is needed: wait for the socket (or curl's own
+        // timer), so that a body that stops coming sleeps here until the
+        // time-out rather than spinning on bytes already in the buffer.
+        if (!finished_ && !paused_) curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
     }
     static int onConnected(void* self, char*, char*, int, int) {
         static_cast<CurlRequest*>(self)->lastData_ = Clock::now();

@@ -1,22 +1,30 @@
 #!/usr/bin/env bash
 # Login.exe under Wine updates itself: the download server's record names a
-# newer launcher, so the running one fetches it as TmpLogin.exe, starts
-# update.exe hidden from its folder and ends with 0; update.exe puts the new
-# launcher in place and starts it, and that one, now current, shows its
-# window.
+# newer launcher. Served first with a valid length but a signature that does
+# not match it, the launcher is refused ten times and not handed over; the
+# running launcher says so, stays as it was and goes on to the login page.
+# Served with its own signature, the running one fetches it as TmpLogin.exe,
+# starts update.exe hidden from its folder and ends with 0; update.exe puts
+# the new launcher in place and starts it, and that one, now current, shows
+# its window.
 source "$(dirname "$0")/e2e_lib.bash" "$1" "$2" "$0"
 
 UPDATE_EXE=$BUILD/standins/client/update.exe
 [ -f "$UPDATE_EXE" ] || fail "the stand-in update.exe is not built"
 
 # A site whose download area offers launcher version 5 (a copy of this
-# build's Login.exe with a marker appended, to tell the two apart).
+# build's Login.exe with a marker appended, to tell the two apart), signed
+# with the demo key this build trusts; the launcher for now carries the
+# signature of another file.
 SITE=$SCRATCH/site
-cp -r "$SRC/standins/site" "$SITE"
+cp -r "$BUILD/standins/site" "$SITE"
 printf '[VersionInfo]\r\nLoginExeVersionNumber=5\r\nDlgBackVersionNumber=1\r\nVersionNumber=100\r\n' \
   > "$SITE/download/LoginExeVersionInfo.ini"
 cp "$LOGIN_EXE" "$SITE/download/Login.exe"
 printf 'KVN-NEW-LAUNCHER' >> "$SITE/download/Login.exe"
+sign_files "$SITE/download/LoginExeVersionInfo.ini" "$SITE/download/Login.exe"
+mv "$SITE/download/Login.exe.sig" "$SCRATCH/launcher.sig"
+cp "$SITE/download/LauncherDlg.bmp.sig" "$SITE/download/Login.exe.sig"
 
 python3 "$SRC/standins/server/kvn_server.py" --root "$SITE" --port-file "$SCRATCH/server.port" \
   --log "$SCRATCH/server.log" --port 0 >"$SCRATCH/server.out" 2>&1 &
@@ -34,11 +42,44 @@ cp "$UPDATE_EXE" "$CLIENT/update.exe"
 printf '[VersionInfo]\r\nLoginExeVersionNumber=4\r\nDlgBackVersionNumber=1\r\nVersionNumber=100\r\n' \
   > "$CLIENT/LoginExeVersionInfo.ini"
 
+fetches() { grep -c "\"target\": \"$1\"" "$SCRATCH/server.log" || true; }
+
+# The wrong signature: ten refused attempts, the message, the login page.
+cp "$CLIENT/Login.exe" "$SCRATCH/old-launcher"
+start_login "$CLIENT"
+pid=$LAST_PID
+box=$(wait_window Login 120) || fail "no message after the refused launcher"
+[ "$(fetches /download/Login.exe)" = 10 ] || fail "the refused launcher was not tried ten times"
+[ "$(fetches /download/Login.exe.sig)" = 10 ] || fail "the launcher's signature was not fetched each time"
+[ ! -e "$CLIENT/TmpLogin.exe" ] || fail "a launcher with a wrong signature was handed over as TmpLogin.exe"
+ls "$CLIENT" | grep -q -E '\.(new|part|sig)$' && fail "a refused download was left in the launcher's folder"
+cmp -s "$SCRATCH/old-launcher" "$CLIENT/Login.exe" || fail "the installed launcher changed"
+for _ in $(seq 1 40); do
+  window_exists Login || break
+  key_to "$box" Return
+  sleep 0.5
+done
+window_exists Login && fail "the message did not close"
+for _ in $(seq 1 240); do
+  grep -q '"target": "/micro/",' "$SCRATCH/server.log" && break
+  sleep 0.25
+done
+grep -q '"target": "/micro/",' "$SCRATCH/server.log" || fail "no login page after the refused launcher"
+kill -0 "$pid" 2>/dev/null || fail "the launcher ended after refusing the update"
+win=$(wait_window 'Korvane安装程序' 60) || fail "no launcher window after the refused launcher"
+click_close_button "$win"
+wait_exit "$pid" 60 || fail "the launcher did not close after the refused update"
+pass "a launcher with a wrong signature: refused ten times, nothing handed over, login page shown"
+
+# The launcher's own signature: handed over.
+mv "$SCRATCH/launcher.sig" "$SITE/download/Login.exe.sig"
+printf '[VersionInfo]\r\nLoginExeVersionNumber=4\r\nDlgBackVersionNumber=1\r\nVersionNumber=100\r\n' \
+  > "$CLIENT/LoginExeVersionInfo.ini"
 start_login "$CLIENT"
 pid=$LAST_PID
 wait_exit "$pid" 120 || fail "the old launcher did not end after handing over"
 [ "$(exit_code_of "$pid")" = 0 ] || fail "the old launcher ended with $(exit_code_of "$pid")"
-grep -q '"target": "/download/Login.exe"' "$SCRATCH/server.log" || fail "the new launcher was not fetched"
+[ "$(fetches /download/Login.exe)" = 11 ] || fail "the new launcher was not fetched"
 pass "launcher 4 vs 5: Login.exe fetched, old launcher ended with 0"
 
 # update.exe swaps the files and starts the new launcher, which shows its
@@ -46,8 +87,7 @@ pass "launcher 4 vs 5: Login.exe fetched, old launcher ended with 0"
 win=$(wait_window 'Korvane安装程序' 120) || fail "the new launcher's window did not show"
 cmp -s "$SITE/download/Login.exe" "$CLIENT/Login.exe" || fail "Login.exe was not replaced by the new launcher"
 [ ! -e "$CLIENT/TmpLogin.exe" ] || fail "TmpLogin.exe was left behind"
-[ "$(grep -c '"target": "/download/Login.exe"' "$SCRATCH/server.log")" = 1 ] ||
-  fail "the new launcher fetched itself again"
+[ "$(fetches /download/Login.exe)" = 11 ] || fail "the new launcher fetched itself again"
 pass "update.exe replaced Login.exe and started it; the new launcher is current and shows its window"
 click_close_button "$win"
 for _ in $(seq 1 120); do window_exists 'Korvane安装程序' || break; sleep 0.25; done
