@@ -26,7 +26,10 @@ export KORVANE_DRIVES="C=$state/C;D=$state/D"
 export KORVANE_RES_DIR=$root/res
 export PATH=$root/build/linux/standins/bin:$PATH
 
-python3 standins/server/kvn_server.py --root standins/site --port-file "$state/port" \
+# The build's copy of the demo site: its download files carry signatures made
+# with the demo key, which the preset's build trusts, so the self-update of a
+# second run walks the signed road.
+python3 standins/server/kvn_server.py --root build/linux/standins/site --port-file "$state/port" \
   --log "$state/requests.log" &
 server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
