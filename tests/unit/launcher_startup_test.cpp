@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "res/resource.h"
 #include "tests/fake/fake_platform.h"
+#include "tests/unit/image_files.h"
 #include "tests/unit/launcher_window_fixture.h"
 
 namespace kvn {
@@ -93,6 +94,34 @@ TEST_F(LauncherWindow, LoginIniIsTheWholeAddressAsStored) {
     EXPECT_EQ(startUrl(), u"http://x.test/");
     p.files.put(u"C:\\Games\\login.ini", std::string(70 * 1024, 'h'));  // not an address
     EXPECT_EQ(startUrl(), u"http://site.test/micro/");
+}
+
+TEST_F(LauncherWindow, OnlyAWholeBackgroundOfTheWindowsSizeIsApplied) {
+    p.files.put(u"C:\\Games\\Launcher.exe", "client");
+    p.ui.beforeInit = [](FakeDialog& d) { d.backgroundLoads = [](const WString&) { return true; }; };
+    struct Case { const char* name; Bytes file; bool applied; };
+    const Bytes whole = Bitmap(1035, 590);
+    const Case cases[] = {
+        {"window size", whole, true},
+        {"larger", Bitmap(1100, 600), true},
+        {"16 x 16", Bitmap(16, 16), false},
+        {"one row short", Bitmap(1035, 589), false},
+        {"cut", whole.substr(0, whole.size() - 10), false},
+        {"not a bitmap", "bmp", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.files.put(u"C:\\Games\\LauncherDlg.bmp", c.file);
+        Open([&](FakeDialog& d, CLauncherDlg&) {
+            EXPECT_EQ(d.background.has_value(), c.applied);
+            EXPECT_EQ(d.backgroundStyle, 4);
+            // Unapplied, the window keeps its fixed size.
+            if (!c.applied) {
+                EXPECT_EQ(d.windowRect().width(), 1035);
+                EXPECT_EQ(d.windowRect().height(), 590);
+            }
+        });
+    }
 }
 
 TEST_F(LauncherWindow, InstalledClientGoesStraightToTheLoginPage) {
