@@ -58,6 +58,7 @@ std::optional<std::string> readNative(const std::string& path, std::size_t maxBy
         return std::nullopt;
     }
     std::string out;
+    if (!head && S_ISREG(st.st_mode)) out.reserve(static_cast<std::size_t>(st.st_size));
     char buf[65536];
     for (;;) {
         std::size_t want = sizeof buf;
