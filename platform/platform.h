@@ -414,8 +414,13 @@ public:
     // Prepares the common controls and the control container.
     virtual void initialise() = 0;
     // Runs a dialog template modally; returns the result given to endDialog.
+    // The Dialog handed to the handler stays a valid object as long as the
+    // Ui lives: once its window has gone, calls on it and its controls do
+    // nothing and exists() is false, so a worker holding it is safe.
     virtual int runModal(int templateId, DialogHandler& handler, Dialog* owner) = 0;
     // A modal message box (any thread). A null owner: no owner window.
+    // Asked by another thread once the program's last window has closed, it
+    // is not shown and gives its default answer at once.
     virtual MsgResult messageBox(Dialog* owner, const WString& text, const WString& caption,
                                  MsgButtons buttons, MsgIcon icon) = 0;
     // The narrow message box owned by the desktop: texts in GBK bytes.

@@ -1,0 +1,87 @@
+// The embedded web view on WebKitGTK: plain look (no scroll bars, no
+// border), navigation hooks, and no window of WebKit's own.
+#include <webkit2/webkit2.h>
+
+#include "platform/linux/ui_gtk.h"
+#include "platform/text.h"
+
+namespace kvn::linuxp {
+namespace {
+
+// Pages never show scroll bars, whatever their own style says, as the
+// Windows host asks of its browser control.
+constexpr const char* kNoScrollBars =
+    "::-webkit-scrollbar { display: none !important; width: 0 !important; height: 0 !important; }";
+
+WString U16(const char* s) { return s ? fromUtf8(s) : WString(); }
+
+GtkWidget* NewView() {
+    WebKitUserContentManager* content = webkit_user_content_manager_new();
+    WebKitUserStyleSheet* sheet = webkit_user_style_sheet_new(
+        kNoScrollBars, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_STYLE_LEVEL_USER,
+        nullptr, nullptr);
+    webkit_user_content_manager_add_style_sheet(content, sheet);
+    webkit_user_style_sheet_unref(sheet);
+    GtkWidget* view = webkit_web_view_new_with_user_content_manager(content);
+    g_object_unref(content);  // the view holds it
+    return view;
+}
+
+gboolean DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                      gpointer p) {
+    auto* self = static_cast<UiWebView*>(p);
+    if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+        type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
+        return FALSE;
+    auto* nav = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(nav);
+    WebKitURIRequest* req = webkit_navigation_action_get_request(action);
+    const WString uri = U16(webkit_uri_request_get_uri(req));
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+        // A page asking for a new window: the external-link rule decides,
+        // and nothing opens inside the launcher.
+        self->events().onTranslateUrl(uri);
+        webkit_policy_decision_ignore(decision);
+        return TRUE;
+    }
+    if (webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED)
+        self->events().onTranslateUrl(uri);
+    self->setLocation(uri);
+    self->events().onBeforeNavigate2(uri);
+    webkit_policy_decision_use(decision);
+    return TRUE;
+}
+
+// A window asked for without a policy decision first (a script's
+// window.open): the same rule, and no view is made.
+GtkWidget* CreateView(WebKitWebView*, WebKitNavigationAction* action, gpointer p) {
+    WebKitURIRequest* req = webkit_navigation_action_get_request(action);
+    static_cast<UiWebView*>(p)->events().onTranslateUrl(U16(webkit_uri_request_get_uri(req)));
+    return nullptr;
+}
+
+}  // namespace
+
+UiWebView::UiWebView(UiDialog& dialog, WebViewEvents& events)
+    : UiControl(dialog, NewView()), events_(events) {
+    g_signal_connect(widget_, "decide-policy", G_CALLBACK(DecidePolicy), this);
+    g_signal_connect(widget_, "create", G_CALLBACK(CreateView), this);
+}
+
+void UiWebView::setLocation(const WString& url) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    location_ = url;
+}
+
+WString UiWebView::location() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return location_;
+}
+
+void UiWebView::navigate(const WString& url) {
+    setLocation(url);
+    const std::string u = toUtf8(url);
+    dialog_.call([&] { webkit_web_view_load_uri(WEBKIT_WEB_VIEW(widget_), u.c_str()); });
+}
+
+}  // namespace kvn::linuxp
