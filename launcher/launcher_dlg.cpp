@@ -90,14 +90,16 @@ void CLauncherDlg::SetUpButtons() {
 }
 
 bool CLauncherDlg::onInitDialog(Dialog& dialog) {
-    CDialogSK::onInitDialog(dialog);  // A1
+    CDialogSK::onInitDialog(dialog);
     m_wndProgress.Attach(dialog.progressBar(IDC_PROGRESS));
     m_pUiDialog.store(&dialog);
 
-    ReadStartUrl();                    // A2
-    dialog.setSize(1035, 590);         // A3
-    dialog.setIcon(m_hIcon);           // A4
-    EnableDragAnywhere(true);          // A5
+    ReadStartUrl();
+    // The skin: window size and icon, dragged by any point, the background
+    // picture (which sizes the window) and its transparent key colour.
+    dialog.setSize(1035, 590);
+    dialog.setIcon(m_hIcon);
+    EnableDragAnywhere(true);
     // Style 4 sizes the window to its background, so a bitmap that is not
     // whole or is smaller than the window is not applied: the window keeps
     // 1035 x 590, as without the file.
@@ -105,24 +107,27 @@ bool CLauncherDlg::onInitDialog(Dialog& dialog) {
         bitmap && IsUsableBackground(*bitmap))
         SetBackground(u"LauncherDlg.bmp");
     SetBackgroundStyle(4);
-    SetColorKey(0x404040);             // A6
-    dialog.setTitle(u"Korvane安装程序");  // A7
-    SetUpButtons();                    // A8
-    dialog.removeClientEdge();         // A9
+    SetColorKey(0x404040);
+    dialog.setTitle(u"Korvane安装程序");
+    SetUpButtons();
+    dialog.removeClientEdge();
 
-    m_wndLoginPage.Create(dialog, IDC_WEBVIEW, kViewRect);  // A10
+    // Both web views on the same place; the waiting page starts hidden.
+    m_wndLoginPage.Create(dialog, IDC_WEBVIEW, kViewRect);
     m_wndWaitingPage.Create(dialog, IDC_WEBVIEW, kViewRect);
     m_wndWaitingPage.ShowWindow(false);
-    m_bWaitingPage = 0;                // A11
+    m_bWaitingPage = 0;
 
-    m_wndProgress.MoveWindow(72, 552, 893, 13);  // A12
+    // The progress bar is placed and hidden; nothing shows it again.
+    m_wndProgress.MoveWindow(72, 552, 893, 13);
     m_wndProgress.SetRange(0, 100);
     m_wndProgress.ShowWindow(false);
 
-    dialog.setTimer(kTimerId, kTimerPeriodMs);  // A13
-    StartInstallWorker();              // A14
-    RunStartup();                      // A15
-    return true;                       // A16
+    // The timer and the install worker run before the start-up decision.
+    dialog.setTimer(kTimerId, kTimerPeriodMs);
+    StartInstallWorker();
+    RunStartup();
+    return true;
 }
 
 void CLauncherDlg::StartInstallWorker() {
@@ -136,8 +141,8 @@ void CLauncherDlg::StopInstallWorker() {
 }
 
 void CLauncherDlg::RunStartup() {
-    FindInstallDir(*this);  // B1
-    if (IsClientInstalled(*this)) {  // B2
+    FindInstallDir(*this);
+    if (IsClientInstalled(*this)) {
         m_wndLoginPage.m_strClientDir = m_szInstallDir.str();
         if (!CheckLauncherUpdate()) {
             m_wndLoginPage.Navigate(m_strStartUrl);
@@ -149,7 +154,7 @@ void CLauncherDlg::RunStartup() {
         }
     }
 
-    // B3: installation path (client missing, or too old).
+    // Installation: the client is missing, or was too old and uninstalled.
     m_wndWaitingPage.ShowWindow(true);
     m_wndWaitingPage.Navigate(SitePage(u"/micro/waiting.php"));
     m_wndLoginPage.ShowWindow(false);

@@ -26,8 +26,7 @@ WString untilZero(std::u16string_view text);
 
 // C-style decimal conversion (strtol/_wtoi): leading blanks and one sign
 // accepted, stops at the first non-digit, 0 when there is no digit. Values
-// beyond 32 bits wrap as the platform's int conversion would not matter here;
-// they are clamped to the int range.
+// beyond the int range are clamped to it.
 int parseDecimal(std::u16string_view text);
 int parseDecimal(std::string_view text);
 

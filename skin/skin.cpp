@@ -10,7 +10,6 @@ bool CDialogSK::onInitDialog(Dialog& dialog) {
 void CDialogSK::onDestroy() { m_pDialog = nullptr; }
 
 void CDialogSK::EnableDragAnywhere(bool enable) {
-    m_bDragAnywhere = enable;
     if (m_pDialog) m_pDialog->enableDragAnywhere(enable);
 }
 
@@ -19,7 +18,6 @@ bool CDialogSK::SetBackground(const WString& bitmapFile) {
 }
 
 void CDialogSK::SetBackgroundStyle(int style) {
-    m_nBackgroundStyle = style;
     if (m_pDialog) m_pDialog->setBackgroundStyle(style);
 }
 

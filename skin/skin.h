@@ -22,9 +22,6 @@ protected:
     bool onInitDialog(Dialog& dialog) override;
     void onDestroy() override;
     Dialog* m_pDialog = nullptr;
-
-    bool m_bDragAnywhere = true;
-    int m_nBackgroundStyle = 0;
 };
 
 // A bitmap button or picture check box bound to a dialog control.

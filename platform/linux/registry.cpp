@@ -41,10 +41,6 @@ std::string unescape(const std::string& s) {
     return o;
 }
 
-struct Line {
-    std::string text;
-};
-
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> out;
     std::string cur;
@@ -58,7 +54,6 @@ std::vector<std::string> splitLines(const std::string& text) {
 
 std::string sectionOf(const std::string& key) {
     std::string k = key;
-    for (auto& c : k) if (c == '/') c = '/';
     while (!k.empty() && k.back() == '\\') k.pop_back();
     return "HKCU\\" + k;
 }
@@ -111,12 +106,11 @@ public:
         }
         std::string want = sectionOf(key), name;
         std::vector<std::string> out;
-        bool in = false, done = false, found = false, sawSection = false;
+        bool in = false, done = false, found = false;
         for (auto& line : splitLines(text)) {
             if (isSection(line, &name)) {
                 if (in && !done && data) { out.push_back(escape(value) + "=" + escape(*data)); done = true; }
                 in = equalsNoCase(name, want);
-                sawSection = sawSection || in;
                 out.push_back(line);
                 continue;
             }
@@ -132,11 +126,9 @@ public:
             out.push_back(line);
         }
         if (data && !done) {
-            if (in) out.push_back(escape(value) + "=" + escape(*data));
-            else {
-                if (!sawSection || !in) { out.push_back("[" + want + "]"); }
-                out.push_back(escape(value) + "=" + escape(*data));
-            }
+            // The key's section is the last one, or there is none yet.
+            if (!in) out.push_back("[" + want + "]");
+            out.push_back(escape(value) + "=" + escape(*data));
         }
         bool ok = true;
         if (data || found) {
