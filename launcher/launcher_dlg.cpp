@@ -230,8 +230,9 @@ void CLauncherDlg::OnDownloadProgress(const WString& /*text*/, std::uint32_t don
 // Runs on the install worker: the bar's calls are carried out on the
 // window's thread by the backend.
 void CLauncherDlg::OnInstallStart() {
-    // Carried out on the window's thread, and only while the window lives:
-    // the bar's control dies with the window.
+    // Carried out on the window's thread, and only while the window lives.
+    // The dialog object itself outlives its window (see Ui::runModal), so a
+    // window that closes after the load only drops the call.
     Dialog* dialog = m_pUiDialog.load();
     if (!dialog) return;
     dialog->runOnDialogThread([this] {

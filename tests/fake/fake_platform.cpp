@@ -637,11 +637,15 @@ void FakeDialog::click(DialogHandler& handler, int id) {
 }
 
 int FakeUi::runModal(int templateId, DialogHandler& handler, Dialog*) {
-    FakeDialog dialog(templateId);
+    FakeDialog* made = nullptr;
     {
         std::lock_guard lock(mutex);
         templatesRun.push_back(templateId);
+        // As with the real backends, the object outlives its window.
+        dialogs.push_back(std::make_unique<FakeDialog>(templateId));
+        made = dialogs.back().get();
     }
+    FakeDialog& dialog = *made;
     FakeDialog* previous = lastDialog;
     lastDialog = &dialog;
     if (beforeInit) beforeInit(dialog);
@@ -651,6 +655,7 @@ int FakeUi::runModal(int templateId, DialogHandler& handler, Dialog*) {
         if (it != whileOpen.end()) it->second(dialog, handler);
     }
     handler.onDestroy();
+    dialog.ended = true;  // the window is gone
     lastDialog = previous;
     return dialog.result;
 }

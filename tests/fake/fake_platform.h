@@ -190,6 +190,7 @@ public:
     std::deque<MsgResult> answers;  // answers of the next boxes; Ok when empty
     std::function<void(const ShownBox&)> onBox;
     FakeDialog* lastDialog = nullptr;  // valid inside whileOpen
+    std::vector<std::unique_ptr<FakeDialog>> dialogs;  // every dialog run
     // Runs on each new dialog before its initialisation (to set it up).
     std::function<void(FakeDialog&)> beforeInit;
     std::mutex mutex;
