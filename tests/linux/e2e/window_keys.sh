@@ -3,7 +3,10 @@
 # request leave the launcher window open; its minimise button asks for the
 # window to be iconified, its close button ends the launcher with code 0.
 # Enter still reaches the page: in the login field it logs in. The page's
-# title never becomes the window's.
+# title never becomes the window's. A served page taller than the view shows
+# no scroll bar, and its requests for a new window (a link with a target, a
+# script's window.open) each go to the default browser once and open no
+# window of the launcher's own.
 # Usage: window_keys.sh <build dir> <source dir>; needs a display (Xvfb).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -83,4 +86,39 @@ xdotool key Return
 wait_exit $pid 300 || fail "Enter in the login field did not log in"
 [ "$exit_code" = 0 ] || fail "exit code after the login: $exit_code"
 [ "$(cat "$inst/kvnlogin.dat")" = enter ] || fail "kvnlogin.dat after Enter: $(cat "$inst/kvnlogin.dat")"
+# A page taller than the view, with new-window requests; the default
+# browser is a stand-in that records the addresses it is given.
+cat > "$XDG_DATA_HOME/applications/kvn-browser.desktop" <<EOF
+[Desktop Entry]
+Type=Application
+Name=Browser
+Exec=sh -c 'echo "\$1" >> $state/browser.log' sh %u
+MimeType=x-scheme-handler/http;
+EOF
+printf '[Default Applications]\nx-scheme-handler/http=kvn-browser.desktop\n' > "$XDG_CONFIG_HOME/mimeapps.list"
+printf '%s' "$site/micro/tall.html" > login.ini
+./Login.exe & pid=$!; pids+=($pid)
+wait_for 300 window_of $pid "Korvane安装程序" || fail "no launcher window for the tall page"
+win=$(window_of $pid "Korvane安装程序" | head -1)
+tall_loaded() { [ "$(requests_for "/micro/loaded?page=tall&t=[0-9]*")" -ge 1 ]; }
+wait_for 300 tall_loaded || fail "tall page not loaded"
+minimised=0  # counted per window
+windows=$(xdotool search --onlyvisible --pid $pid --name '' | wc -l)
+# The view's right edge, where a vertical scroll bar would be, is all the
+# page's own colour (the minimise request is a barrier: the window has
+# handled everything before it, painting included).
+minimise "no iconify request after the tall page was shown"
+colours=$(import -window "$win" -crop 16x380+950+125 +repage -format %k info:)
+[ "$colours" = 1 ] || fail "the view's right edge shows $colours colours (a scroll bar?)"
+browsed() { [ "$(wc -l < "$state/browser.log")" -ge "$1" ]; }
+click_in "$win" 90 236    # the link with target="_blank"
+wait_for 100 browsed 1 || fail "the link's new window did not go to the browser"
+click_in "$win" 90 274    # window.open from the page's button
+wait_for 100 browsed 2 || fail "window.open did not go to the browser"
+minimise "no iconify request after the new-window requests"
+printf 'http://example.invalid/blank\nhttp://example.invalid/opened\n' > "$state/expected"
+cmp -s "$state/expected" "$state/browser.log" || fail "the browser was given: $(cat "$state/browser.log")"
+[ "$(xdotool search --onlyvisible --pid $pid --name '' | wc -l)" = "$windows" ] ||
+  fail "a new-window request opened a window in the launcher"
+still_open "the new-window requests"
 echo "PASS"
