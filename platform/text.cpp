@@ -63,6 +63,10 @@ WString fromUtf8(std::string_view text) {
             if ((n & 0xC0) != 0x80) ok = false;
             c = (c << 6) | (n & 0x3F);
         }
+        // Only the shortest form of a scalar value is UTF-8: overlong forms,
+        // surrogates and values past U+10FFFF are not characters.
+        static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (ok && (c < kLeast[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) ok = false;
         if (!ok) {
             out += char16_t(0xFFFD);
             ++i;

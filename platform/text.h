@@ -9,7 +9,8 @@
 
 namespace kvn {
 
-// UTF-8 <-> UTF-16. Invalid input becomes U+FFFD.
+// UTF-8 <-> UTF-16. Invalid input becomes U+FFFD: each byte that does not
+// start a well-formed character, and each lone surrogate.
 std::string toUtf8(std::u16string_view text);
 WString fromUtf8(std::string_view text);
 

@@ -10,6 +10,13 @@ TEST(Text, Utf8RoundTripKeepsChineseAndSupplementaryCharacters) {
     EXPECT_EQ(fromUtf8(toUtf8(text)), text);
     EXPECT_EQ(toUtf8(u"卸载"), "\xE5\x8D\xB8\xE8\xBD\xBD");
     EXPECT_EQ(fromUtf8("\xFF"), WString(1, char16_t(0xFFFD)));
+    // Overlong forms, encoded surrogates and values past U+10FFFF are not
+    // characters: each of their bytes reads as U+FFFD.
+    EXPECT_EQ(fromUtf8("\xC0\xA0/"), WString(u"\uFFFD\uFFFD/"));
+    EXPECT_EQ(fromUtf8("\xE0\x80\xAF"), WString(3, char16_t(0xFFFD)));
+    EXPECT_EQ(fromUtf8("\xED\xA0\x80"), WString(3, char16_t(0xFFFD)));
+    EXPECT_EQ(fromUtf8("\xF4\x90\x80\x80"), WString(4, char16_t(0xFFFD)));
+    EXPECT_EQ(fromUtf8("\xF4\x8F\xBF\xBF"), WString(u"\U0010FFFF"));
 }
 
 TEST(Text, ParseDecimalFollowsTheCConversion) {
