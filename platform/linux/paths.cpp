@@ -127,6 +127,12 @@ std::vector<std::pair<char, std::string>> DriveTable() {
         std::string item = pairs.substr(start, end - start);
         if (item.size() >= 3 && item[1] == '=' && std::isalpha(static_cast<unsigned char>(item[0]))) {
             char l = static_cast<char>(std::toupper(static_cast<unsigned char>(item[0])));
+            // Z: is the native root, the Windows form of every path outside
+            // the drives; a folder of its own would send those elsewhere.
+            if (l == 'Z') {
+                start = end + 1;
+                continue;
+            }
             std::string folder = stripTrailing(item.substr(2));
             if (!folder.empty() && folder[0] == '/' &&
                 std::none_of(table.begin(), table.end(), [&](auto& e) { return e.first == l; }))
@@ -155,7 +161,7 @@ std::string NativePath(const WString& windowsPath) {
     auto sep = [](char c) { return c == '/' || c == '\\'; };
     if (p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':') {
         char l = static_cast<char>(std::toupper(static_cast<unsigned char>(p[0])));
-        std::string folder = l == 'Z' ? driveFolder('Z') : driveFolder(l);
+        std::string folder = driveFolder(l);
         if (folder.empty()) folder = l == 'Z' ? "/" : "/nonexistent-drive-" + std::string(1, l);
         auto base = splitNative(folder);
         std::string rest = p.substr(2);

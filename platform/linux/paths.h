@@ -1,6 +1,7 @@
 // Windows-form paths on the Linux file system: drive letters come from a
 // drive table (KORVANE_DRIVES="C=/srv/c;D=/srv/d", default C under the
-// user's data folder); native paths outside every drive read as "Z:\...".
+// user's data folder); native paths outside every drive read as "Z:\...",
+// and Z: is always the native root.
 #pragma once
 
 #include <string>

@@ -82,6 +82,12 @@ TEST_F(PathsTest, NativePathsReadAsDriveLettersOrZ) {
     EXPECT_EQ(WindowsPath(d + "x/file"), fromUtf8("Z:" + beside));
     // Relative native paths are taken from the current folder (drive C).
     EXPECT_EQ(WindowsPath("sub/file.txt"), u"C:\\sub\\file.txt");
+    // Z: stays the native root even when the table names it, so a path
+    // outside the drives maps back to itself.
+    env.set("KORVANE_DRIVES", "C=" + c + ";Z=" + d);
+    EXPECT_EQ(DriveTable(), (std::vector<std::pair<char, std::string>>{{'C', c}}));
+    EXPECT_EQ(WindowsPath("/usr/share/doc"), u"Z:\\usr\\share\\doc");
+    EXPECT_EQ(NativePath(u"Z:\\usr\\share\\doc"), "/usr/share/doc");
 }
 
 TEST_F(PathsTest, TheLongestMatchingDriveWins) {
