@@ -114,7 +114,9 @@ public:
                 out.push_back(line);
                 continue;
             }
-            if (in && !done) {
+            // A removal drops every line of the value, so that a store
+            // edited by hand with the value twice has none left after it.
+            if (in && (!done || !data)) {
                 auto eq = line.find('=');
                 if (eq != std::string::npos && equalsNoCase(line.substr(0, eq), value)) {
                     found = true;

@@ -34,6 +34,14 @@ TEST_F(RegistryTest, WriteReadDelete) {
     EXPECT_EQ(reg().readUserString(kKey, u"Path", 255 * 2), std::nullopt);
     EXPECT_FALSE(reg().deleteUserValue(kKey, u"Path"));
     EXPECT_FALSE(reg().deleteUserValue(u"SOFTWARE\\Nothing", u"Path"));
+
+    // A store edited by hand with the value twice, and its key twice: the
+    // first one is read, and a removal leaves none.
+    kvntest::Spit(store(), "[HKCU\\" + toUtf8(kKey) + "]\nPATH=a\npath=b\n[hkcu\\" + toUtf8(kKey) +
+                               "]\nPath=c\n");
+    EXPECT_EQ(reg().readUserString(kKey, u"Path", 255 * 2), WString(u"a"));
+    ASSERT_TRUE(reg().deleteUserValue(kKey, u"Path"));
+    EXPECT_EQ(reg().readUserString(kKey, u"Path", 255 * 2), std::nullopt);
 }
 
 TEST_F(RegistryTest, MissingKeyOrValueReadsAsNothing) {
