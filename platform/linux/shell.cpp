@@ -56,23 +56,33 @@ std::string quoteExec(const std::string& s) {
         o += c;
     }
     o += "\"";
-    // In a desktop file the backslashes themselves are escaped once more.
+    // In a desktop file the line is a string value: its backslashes are
+    // escaped once more, and line breaks and tabs are written as escapes,
+    // or the entry's line would end inside the command.
     std::string e;
     for (char c : o) {
         if (c == '\\') e += "\\\\";
+        else if (c == '\n') e += "\\n";
+        else if (c == '\r') e += "\\r";
+        else if (c == '\t') e += "\\t";
         else e += c;
     }
     return e;
 }
 
-// Escapes for a string value of a desktop entry.
+// Escapes for a string value of a desktop entry. Blanks at either end are
+// written "\s", as readers drop the blanks around a value.
 std::string escapeValue(const std::string& s) {
+    const std::size_t first = s.find_first_not_of(' ');
+    const std::size_t last = s.find_last_not_of(' ');
     std::string o;
-    for (char c : s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
         if (c == '\\') o += "\\\\";
         else if (c == '\n') o += "\\n";
         else if (c == '\t') o += "\\t";
         else if (c == '\r') o += "\\r";
+        else if (c == ' ' && (first == std::string::npos || i < first || i > last)) o += "\\s";
         else o += c;
     }
     return o;

@@ -114,7 +114,9 @@ TEST_F(ShellTest, ADesktopLinkWithoutIconOrArgumentsAndAnAwkwardFolder) {
     std::filesystem::create_directories(root + "/home/Desktop");
     auto link = shell().createShellLink();
     ASSERT_NE(link, nullptr);
-    const WString installDir = u"D:\\My $Games \"x\"";
+    // A folder name with a line break and a trailing blank (possible on
+    // Linux) must neither end the entry's lines nor lose its blank.
+    const WString installDir = u"D:\\My $Games \"x\"\n2 ";
     link->setPath(installDir + u"/Login.exe");
     link->setWorkingDirectory(installDir);
     auto desktop = shell().specialFolderPath(SpecialFolder::Desktop);
@@ -123,8 +125,8 @@ TEST_F(ShellTest, ADesktopLinkWithoutIconOrArgumentsAndAnAwkwardFolder) {
     ASSERT_TRUE(link->save(linkPath));
 
     const std::string file = root + "/home/Desktop/Korvane.desktop";
-    EXPECT_EQ(ExecArgv(file), std::vector<std::string>{d + "/My $Games \"x\"/Login.exe"});
-    EXPECT_EQ(EntryValue(file, "Path"), d + "/My $Games \"x\"");
+    EXPECT_EQ(ExecArgv(file), std::vector<std::string>{d + "/My $Games \"x\"\n2 /Login.exe"});
+    EXPECT_EQ(EntryValue(file, "Path"), d + "/My $Games \"x\"\n2 ");
     EXPECT_EQ(EntryValue(file, "Icon"), "<missing>");
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
