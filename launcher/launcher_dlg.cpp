@@ -53,14 +53,19 @@ int CLauncherDlg::DoModal() { return m_platform.ui.runModal(IDD_LAUNCHER_DIALOG,
 
 WString CLauncherDlg::SitePage(std::u16string_view path) const { return m_config.site + WString(path); }
 
-void CLauncherDlg::ReadStartUrl() {
+WString StartUrlFromLoginIni(System& system, const std::optional<Bytes>& file,
+                             const WString& fallback) {
     // The whole file is the address, as stored: no trimming, a trailing line
     // break stays. It ends at a zero byte, as a zero-terminated buffer would.
-    if (auto bytes = m_platform.files.readFile(u"login.ini", kLoginIniLimit)) {
-        if (const auto zero = bytes->find('\0'); zero != Bytes::npos) bytes->resize(zero);
-        m_strStartUrl = m_platform.system.fromAnsi(*bytes);
-    }
-    if (m_strStartUrl.empty()) m_strStartUrl = SitePage(u"/micro/");
+    if (!file) return fallback;
+    const WString url = system.fromAnsi(file->substr(0, file->find('\0')));
+    return url.empty() ? fallback : url;
+}
+
+void CLauncherDlg::ReadStartUrl() {
+    m_strStartUrl = StartUrlFromLoginIni(
+        m_platform.system, m_platform.files.readFile(u"login.ini", kLoginIniLimit),
+        SitePage(u"/micro/"));
 }
 
 CButtonST* ButtonOf(CLauncherDlg& dlg, int id) {

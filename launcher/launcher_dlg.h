@@ -16,6 +16,12 @@
 
 namespace kvn {
 
+// The login-page address from the bytes of login.ini: the whole content up
+// to the first zero byte, converted from the ANSI code page, nothing
+// trimmed; `fallback` when the file is missing or that text is empty.
+WString StartUrlFromLoginIni(System& system, const std::optional<Bytes>& file,
+                             const WString& fallback);
+
 class CLauncherDlg : public CDialogSK, public CUpdateEventCallback {
 public:
     CLauncherDlg(Platform& platform, Config config);

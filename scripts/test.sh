@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the Linux build natively (unit,
-# backend and end-to-end tests under Xvfb), then the Windows build under Wine
-# with one fresh Wine prefix for the run.
+# backend and end-to-end tests under Xvfb), a short run of every fuzz
+# target, then the Windows build under Wine with one fresh Wine prefix for
+# the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -9,6 +10,10 @@ bash scripts/setup.sh
 cmake --preset linux >/dev/null
 cmake --build build/linux -j2
 ( cd build/linux && xvfb-run -a -s "-screen 0 1280x800x24" ctest --output-on-failure --timeout 300 )
+
+# Every fuzz target: a short run over its seed corpus and a few seconds of
+# new inputs, with AddressSanitizer and UndefinedBehaviorSanitizer.
+bash scripts/fuzz_smoke.sh
 
 cmake --preset win32 >/dev/null
 cmake --build build/win32 -j2

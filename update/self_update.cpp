@@ -7,6 +7,7 @@
 #include "launcher/launcher_dlg.h"
 #include "platform/crypto.h"
 #include "platform/text.h"
+#include "update/client_version.h"
 #include "update/complete_files.h"
 #include "update/download.h"
 
@@ -165,14 +166,8 @@ bool CLauncherDlg::CheckLauncherUpdate() {
     const int required = readNumber(versionPath, u"VersionNumber");
     const auto head = p.files.readFileHead(dir + u"/kvnversion.ini", 255);
     if (!head) return false;
-    const std::string_view text(head->data(), head->find('\0') == Bytes::npos
-                                                  ? head->size()
-                                                  : head->find('\0'));
-    constexpr std::string_view kMarker = "version:";
-    const auto at = text.find(kMarker);
-    if (at == std::string_view::npos) return false;
-    const int installed = parseDecimal(text.substr(at + kMarker.size()));
-    if (installed >= required) return false;
+    const auto installed = ClientVersionFromHead(*head);
+    if (!installed || *installed >= required) return false;
 
     m_wndWaitingPage.ShowWindow(true);
     m_wndWaitingPage.Navigate(SitePage(u"/micro/waiting.php"));

@@ -1,0 +1,95 @@
+// The Linux mapping of Windows-form paths onto the drive table
+// (KORVANE_DRIVES). Properties:
+// - a path on a drive of the table never leaves that drive's folder, ".."
+//   steps, mixed and doubled separators whatever;
+// - a path on a letter outside the table stays under the placeholder that
+//   names no real folder (Z: excepted, which is the native root);
+// - a native path maps to a Windows form that maps back to it.
+#include <algorithm>
+#include <vector>
+
+#include "fuzz/fuzz_support.h"
+#include "platform/linux/paths.h"
+
+namespace {
+
+// The text a system call sees: the string up to its first zero byte.
+std::string AsCalled(const std::string& native) { return native.substr(0, native.find('\0')); }
+
+// True when `path` is `folder` or lies below it.
+bool Inside(const std::string& path, const std::string& folder) {
+    if (folder == "/") return !path.empty() && path[0] == '/';
+    return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                              path[folder.size()] == '/');
+}
+
+// A drive folder in the form the mapping uses: steps resolved, no trailing
+// separator.
+std::string Canonical(const std::string& folder) {
+    std::vector<std::string> parts;
+    std::string part;
+    auto flush = [&] {
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        part.clear();
+    };
+    for (char c : folder) {
+        if (c == '/' || c == '\\') flush();
+        else part += c;
+    }
+    flush();
+    std::string out;
+    for (auto& p : parts) out += "/" + p;
+    return out.empty() ? "/" : out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const std::string& scratch = kvnfuzz::ScratchFolder();
+    ::setenv("XDG_DATA_HOME", scratch.c_str(), 1);  // the default drive C goes here
+    if (::chdir(scratch.c_str()) != 0) std::abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider in(data, size);
+    const std::string table = in.ConsumeRandomLengthString(80);
+    const kvn::WString path = kvn::fromUtf8(in.ConsumeRandomLengthString(120));
+    const std::string native = in.ConsumeRemainingBytesAsString();
+    if (table.find('\0') != std::string::npos) return 0;  // not an environment text
+    ::setenv("KORVANE_DRIVES", table.c_str(), 1);
+
+    const auto drives = kvn::linuxp::DriveTable();
+    KVN_PROPERTY(!drives.empty());
+    const std::string mapped = AsCalled(kvn::linuxp::NativePath(path));
+    KVN_PROPERTY(!mapped.empty() && mapped[0] == '/');
+
+    if (path.size() >= 2 && path[1] == u':' && path[0] < 0x80 && std::isalpha(path[0])) {
+        const char letter = static_cast<char>(std::toupper(path[0]));
+        auto drive = std::find_if(drives.begin(), drives.end(),
+                                  [&](auto& d) { return d.first == letter; });
+        if (drive != drives.end())
+            KVN_PROPERTY(Inside(mapped, Canonical(drive->second)));
+        else if (letter != 'Z')
+            KVN_PROPERTY(Inside(mapped, std::string("/nonexistent-drive-") + letter));
+    }
+
+    // Native path -> Windows form -> native path, for a name with no
+    // backslash (which a Windows form cannot hold) and not a ".lnk" name
+    // (which the mapping turns into a desktop entry).
+    if (!native.empty() && native[0] == '/' && native.find('\\') == std::string::npos &&
+        native.find('\0') == std::string::npos) {
+        const std::string canonical = Canonical(native);
+        std::string tail = canonical.substr(canonical.size() >= 4 ? canonical.size() - 4 : 0);
+        std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+        const kvn::WString windows = kvn::linuxp::WindowsPath(native);
+        KVN_PROPERTY(windows.size() >= 3 && windows[1] == u':' && windows[2] == u'\\');
+        if (tail != ".lnk" && kvn::toUtf8(kvn::fromUtf8(canonical)) == canonical)
+            KVN_PROPERTY(kvn::linuxp::NativePath(windows) == canonical);
+    }
+    return 0;
+}
