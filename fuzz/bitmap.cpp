@@ -1,39 +1,17 @@
 // Bitmap loading as the GTK backend does it, which needs no display: the
-// window background (LauncherDlg.bmp) read from a file by GdkPixbuf, the
-// button bitmaps keyed on pure green, and the key-colour scan that shapes
-// the window, run over every pixel the picture claims to have. A picture
-// that says it is larger than its buffer shows as an overflow here.
+// window background (LauncherDlg.bmp) read from a file by GdkPixbuf, keyed
+// on pure green as the buttons are, and the key-colour scan that shapes
+// the window, run over every pixel the picture claims to have (a picture
+// that says it is larger than its buffer shows as an overflow here). The
+// launcher hands the loader only files its complete-file check admits, so
+// those are what is loaded. Property: each of them loads, with the size
+// the check read.
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "fuzz/fuzz_support.h"
+#include "update/complete_files.h"
 
 namespace {
-
-std::uint32_t Le(const std::uint8_t* p, int n) {
-    std::uint32_t v = 0;
-    for (int i = n - 1; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
-// Pictures of more than 16 million pixels, and headers claiming more than
-// a kilobyte, are left out: the library would first try to allocate them
-// whole (and cope when it cannot), which says nothing about the launcher.
-bool Huge(const std::uint8_t* data, std::size_t size) {
-    if (size < 18) return false;
-    const std::uint32_t header = Le(data + 14, 4);
-    if (header > 1024) return true;
-    if (size < 26) return false;
-    std::uint64_t w = 0, h = 0;
-    if (header == 12) {
-        w = Le(data + 18, 2), h = Le(data + 20, 2);
-    } else {
-        const auto sw = static_cast<std::int32_t>(Le(data + 18, 4));
-        const auto sh = static_cast<std::int32_t>(Le(data + 22, 4));
-        w = sw < 0 ? -static_cast<std::int64_t>(sw) : sw;
-        h = sh < 0 ? -static_cast<std::int64_t>(sh) : sh;
-    }
-    return w * h > (16u << 20);
-}
 
 // The shape scan of the skinned window: count key-colour pixels row by row.
 std::size_t KeyPixels(GdkPixbuf* pb, int r, int g, int b) {
@@ -54,13 +32,15 @@ std::size_t KeyPixels(GdkPixbuf* pb, int r, int g, int b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (Huge(data, size)) return 0;
+    const auto complete = kvn::CompleteBitmapSize(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (!complete) return 0;
     static const std::string file = kvnfuzz::ScratchFolder() + "/LauncherDlg.bmp";
     kvnfuzz::WriteNative(file, std::string_view(reinterpret_cast<const char*>(data), size));
     GError* error = nullptr;
     GdkPixbuf* pb = gdk_pixbuf_new_from_file(file.c_str(), &error);
     if (error) g_error_free(error);
-    if (!pb) return 0;
+    KVN_PROPERTY(pb != nullptr);
+    KVN_PROPERTY(gdk_pixbuf_get_width(pb) == complete->width && gdk_pixbuf_get_height(pb) == complete->height);
     const std::size_t background = KeyPixels(pb, 64, 64, 64);
     // A button bitmap: pure green becomes transparent, nothing else does.
     GdkPixbuf* keyed = gdk_pixbuf_add_alpha(pb, TRUE, 0, 255, 0);
