@@ -161,6 +161,9 @@ std::optional<BitmapSize> CompleteBitmapSize(std::string_view file) {
         return std::nullopt;
     if (rle && height < 0) return std::nullopt;  // compressed rows only run bottom-up
     const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
+    // The window loads the whole picture into memory: a few compressed
+    // bytes may not claim a picture of gigabytes.
+    if (static_cast<std::uint64_t>(width) > kMaxBitmapSide || rows > kMaxBitmapSide) return std::nullopt;
 
     // Colour masks (after a 40-byte header) and the colour table come
     // before the pixels.

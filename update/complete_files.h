@@ -28,8 +28,13 @@ struct BitmapSize {
     std::int32_t width = 0;
     std::int32_t height = 0;  // always positive, whichever way the rows run
 };
-// The size of a bitmap file whose headers are valid and whose colour table
-// and pixel data lie inside the bytes; nullopt otherwise.
+// The longest side of a bitmap that is taken at all (256 MiB of pixels
+// once loaded at four bytes each).
+constexpr int kMaxBitmapSide = 8192;
+
+// The size of a bitmap file whose headers are valid, whose colour table
+// and pixel data lie inside the bytes and whose sides are at most
+// kMaxBitmapSide; nullopt otherwise.
 std::optional<BitmapSize> CompleteBitmapSize(std::string_view file);
 
 // The launcher window's fixed size, which its background may not undercut.

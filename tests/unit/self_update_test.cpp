@@ -351,6 +351,9 @@ TEST(CompleteFiles, BitmapsAreWholeAndBackgroundsAtLeastTheWindow) {
     Put32(rle, 46, 2);                                         // two colours
     Bytes rleTooLong = rle;
     Put32(rleTooLong, 34, 0x7fffffff);
+    Bytes rleHuge = rle, rleWidest = rle;  // a few bytes that claim a picture of gigabytes
+    Put32(rleHuge, 18, 30000), Put32(rleHuge, 22, 30000);
+    Put32(rleWidest, 18, 8192), Put32(rleWidest, 22, 8192);
     Bytes badHeader = window, badPlanes = window, hugeWidth = window, bigPalette = window,
           offsetInPalette = window;
     Put32(badHeader, 14, 41);
@@ -372,6 +375,8 @@ TEST(CompleteFiles, BitmapsAreWholeAndBackgroundsAtLeastTheWindow) {
         {"cut in half", window.substr(0, window.size() / 2), std::nullopt, false},
         {"headers only", window.substr(0, 54), std::nullopt, false},
         {"compressed data beyond the end", rleTooLong, std::nullopt, false},
+        {"compressed, 30000 x 30000", rleHuge, std::nullopt, false},
+        {"compressed, 8192 x 8192", rleWidest, std::pair{8192, 8192}, true},
         {"unknown header", badHeader, std::nullopt, false},
         {"two planes", badPlanes, std::nullopt, false},
         {"width beyond the data", hugeWidth, std::nullopt, false},
