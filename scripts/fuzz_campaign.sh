@@ -25,7 +25,7 @@ cmake --build build/fuzz -j2 >/dev/null
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  for exe in build/fuzz/fuzz/fuzz_*; do targets+=("$(basename "$exe" | sed 's/^fuzz_//')"); done
+  mapfile -t targets <build/fuzz/fuzz/targets.txt
 fi
 findings="$PWD/build/fuzz/findings"
 logs="$PWD/build/fuzz/logs"

@@ -18,9 +18,10 @@ scratch="$(mktemp -d "$shm/kvn-fuzz-smoke.XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
 export KVN_FUZZ_SCRATCH="$scratch"
 failed=0
-for exe in "$PWD"/build/fuzz/fuzz/fuzz_*; do
-  name="$(basename "$exe")"
-  seeds="$PWD/fuzz/corpus/${name#fuzz_}"
+while read -r target; do
+  name="fuzz_$target"
+  exe="$PWD/build/fuzz/fuzz/$name"
+  seeds="$PWD/fuzz/corpus/$target"
   work="$scratch/$name"
   mkdir -p "$work"
   # New inputs go to the scratch corpus; the seeds in the tree stay as they are.
@@ -35,5 +36,5 @@ for exe in "$PWD"/build/fuzz/fuzz/fuzz_*; do
     echo "$name: FAILED"
     grep -E 'PROPERTY FAILED|ERROR|SUMMARY|Test unit written' "$scratch/$name.log" | head -20 || true
   fi
-done
+done <build/fuzz/fuzz/targets.txt
 exit $failed
