@@ -8,8 +8,16 @@ namespace kvn {
 
 namespace {
 
-// Writes one start-menu link. False when an old link is in the way and
-// cannot be removed: the remaining links are then not made.
+// The folder part of a path (before its last separator of either kind).
+WString FolderOf(const WString& path) {
+    const auto at = path.find_last_of(u"/\\");
+    return at == WString::npos ? WString() : path.substr(0, at);
+}
+
+// Writes one start-menu link. It starts the launcher in the program's own
+// folder, as the desktop link does, so that the launcher finds its skin and
+// login.ini there. False when an old link is in the way and cannot be
+// removed: the remaining links are then not made.
 bool WriteStartMenuLink(Platform& platform, const WString& linkPath, const WString& target,
                         const WString& iconPath, const WString& arguments) {
     if (platform.files.exists(linkPath) && !platform.files.deleteFile(linkPath)) return false;
@@ -17,7 +25,7 @@ bool WriteStartMenuLink(Platform& platform, const WString& linkPath, const WStri
     if (!link) return true;
     link->setPath(target);
     link->setIconLocation(iconPath, 0);
-    link->setWorkingDirectory(target.substr(0, 2) + u"/");
+    link->setWorkingDirectory(FolderOf(target));
     link->setArguments(arguments);
     link->save(linkPath);
     return true;

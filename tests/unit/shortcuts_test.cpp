@@ -38,7 +38,9 @@ TEST_F(ShortcutsTest, ThreeLinksWithTheirTargetsFoldersAndArguments) {
     ASSERT_TRUE(uninstall);
     for (const auto* link : {&*play, &*uninstall}) {
         EXPECT_EQ(link->target, u"D:\\Korvanis/Login.exe");
-        EXPECT_EQ(link->workingDirectory, u"D:/");
+        // Started in the install folder, like the desktop link: the skin
+        // and login.ini are found there.
+        EXPECT_EQ(link->workingDirectory, u"D:\\Korvanis");
         EXPECT_EQ(link->iconPath, u"D:\\Korvanis/Login.exe");
         EXPECT_EQ(link->iconIndex, 0);
     }
@@ -56,6 +58,16 @@ TEST_F(ShortcutsTest, SecondRunReplacesOldLinksInAnExistingFolder) {
     EXPECT_EQ(fp.shell.readShellLink(menu + u"/卸载游戏.lnk")->arguments, u"-Uninstall");
     EXPECT_EQ(fp.shell.readShellLink(u"C:\\Users\\player\\Desktop/Korvane.lnk")->target,
               u"D:\\Korvanis/Login.exe");
+
+    // A folder found with a trailing separator is kept as it is.
+    ASSERT_TRUE(dlg.m_szInstallDir.assign(u"E:\\游戏\\"));
+    CreateStartMenuShortcuts(dlg);
+    for (const auto* name : {u"/Korvane.lnk", u"/卸载游戏.lnk"}) {
+        auto link = fp.shell.readShellLink(menu + name);
+        ASSERT_TRUE(link);
+        EXPECT_EQ(link->target, u"E:\\游戏\\/Login.exe");
+        EXPECT_EQ(link->workingDirectory, u"E:\\游戏\\");
+    }
 }
 
 TEST_F(ShortcutsTest, NoLinkObjectNoFilesNoMessage) {

@@ -253,7 +253,7 @@ TEST_F(Services, ShortcutsWrittenByTheLauncherReadBackThroughIShellLink) {
     ASSERT_TRUE(info);
     EXPECT_EQ(info->target, WString(u"D:\\Korvanis\\Login.exe"));
     EXPECT_EQ(info->arguments, WString(u"-Uninstall"));
-    EXPECT_EQ(info->workingDirectory, WString(u"D:/"));
+    EXPECT_EQ(info->workingDirectory, WString(u"D:\\Korvanis"));
     EXPECT_EQ(info->iconPath, WString(u"D:\\Korvanis/Login.exe"));
     EXPECT_EQ(info->iconIndex, 0);
     // Written again over the old one.

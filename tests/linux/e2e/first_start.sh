@@ -36,6 +36,10 @@ wait_for 300 grep -qF 'Path=C:\\Korvanis\\bin\\npKVNWebPlayer.dll' "$XDG_CONFIG_
 grep -q 'X-Korvane-Arguments=-Uninstall' "$XDG_DATA_HOME/applications/Korvane/卸载游戏.desktop" \
   || fail "no uninstall link"
 [ -x "$HOME/Desktop/Korvane.desktop" ] || fail "no desktop link"
+# Every link starts the launcher in the install folder (skin, login.ini).
+for link in "$HOME/Desktop/Korvane.desktop" "$XDG_DATA_HOME/applications/Korvane/"{Korvane,卸载游戏}.desktop; do
+  grep -qxF "Path=$inst" "$link" || fail "$link does not start in the install folder: $(grep ^Path= "$link")"
+done
 wait_for 300 login_pages_at_least 1 || fail "login page not shown after installation"
 
 # A second copy shows the already-running box and ends; the first stays.
@@ -48,10 +52,17 @@ wait_for 100 bash -c "! kill -0 $second" || fail "second copy did not end"
 kill -0 $first || fail "first copy ended"
 kill $first; wait $first 2>/dev/null || true
 
-# Second start: the registry value finds the install; nothing is copied.
+# Second start, from the start-menu entry as the desktop starts it (its Exec
+# in its Path): the registry value finds the install, nothing is copied, and
+# the operator's login.ini in the install folder gives the login page.
 rm "$inst/Uninstall.list"
-./Login.exe & again=$!; pids+=($again)
-wait_for 300 login_pages_at_least 2 || fail "second start did not show the login page"
+printf '%s' "$site/micro/?from=operator" > "$inst/login.ini"
+gio launch "$XDG_DATA_HOME/applications/Korvane/Korvane.desktop" || fail "the start-menu entry did not start"
+wait_for 300 grep -qF '"target": "/micro/?from=operator"' "$state/requests.log" \
+  || fail "the start-menu start did not show the operator's login page"
+again=$(find /proc -mindepth 2 -maxdepth 2 -name exe -lname "$inst/Login.exe" 2>/dev/null | cut -d/ -f3 | head -1 || true)
+[ -n "$again" ] || fail "no launcher started from the install folder"
+[ "$(readlink "/proc/$again/cwd")" = "$inst" ] || fail "the start-menu start runs in $(readlink "/proc/$again/cwd")"
 [ ! -e "$inst/Uninstall.list" ] || fail "files were copied again"
 grep -q '"target": "/micro/waiting.php"' "$state/requests.log" || fail "waiting page never shown"
 [ "$(grep -c '"target": "/micro/waiting.php"' "$state/requests.log")" -eq 1 ] || fail "waiting page on the second start"

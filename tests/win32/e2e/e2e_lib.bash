@@ -70,6 +70,28 @@ remove_links() {
   rm -rf "$DRIVE_C"/users/*/AppData/Roaming/Microsoft/Windows/'Start Menu'/Programs/Korvane
 }
 
+# One string of a shell link file as the shell stores it: name, relpath,
+# workdir, args or icon ("" when the link has none).
+link_string() {
+  python3 - "$1" "$2" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+flags = struct.unpack_from("<I", data, 20)[0]
+at = 76
+if flags & 0x1: at += 2 + struct.unpack_from("<H", data, at)[0]   # target ID list
+if flags & 0x2: at += struct.unpack_from("<I", data, at)[0]       # link info
+wide = bool(flags & 0x80)
+out = {}
+for name, bit in (("name", 0x4), ("relpath", 0x8), ("workdir", 0x10), ("args", 0x20), ("icon", 0x40)):
+    if not flags & bit: continue
+    n = struct.unpack_from("<H", data, at)[0]; at += 2
+    size = n * 2 if wide else n
+    raw = data[at:at + size]; at += size
+    out[name] = raw.decode("utf-16-le" if wide else "latin-1")
+print(out.get(sys.argv[2], ""))
+PY
+}
+
 # Starts from a machine without the game: no install folder, no plug-in
 # registration, no shortcuts left by an earlier check in the same prefix.
 reset_machine() {

@@ -28,11 +28,18 @@ tr -d '\r' < "$ini" | grep -qx 'SettingUpdate=1' || fail "the first video preset
 tr -d '\r' < "$ini" | grep -qx 'SettingValue=[0-4]' || fail "the first video preset has no level 0-4"
 pass "first video preset written: $(tr -d '\r' < "$ini" | grep SettingValue)"
 [ -n "$(DESKTOP_LINKS)" ] || fail "no desktop shortcut"
+# All three links start the launcher in the install folder, where it finds
+# its skin and login.ini.
+workdir=$(link_string "$(DESKTOP_LINKS | head -1)" workdir)
+[ "$workdir" = 'C:\Korvanis' ] || fail "the desktop link starts in '$workdir'"
 for link in Korvane.lnk 卸载游戏.lnk; do
-  ls "$DRIVE_C"/users/*/AppData/Roaming/Microsoft/Windows/'Start Menu'/Programs/Korvane/"$link" >/dev/null 2>&1 ||
-    fail "no start-menu link $link"
+  file=$(ls "$DRIVE_C"/users/*/AppData/Roaming/Microsoft/Windows/'Start Menu'/Programs/Korvane/"$link" 2>/dev/null | head -1)
+  [ -n "$file" ] || fail "no start-menu link $link"
+  workdir=$(link_string "$file" workdir)
+  [ "$workdir" = 'C:\Korvanis' ] || fail "start-menu link $link starts in '$workdir'"
 done
-pass "desktop shortcut and the two start-menu links made"
+[ "$(link_string "$file" args)" = '-Uninstall' ] || fail "the uninstall link has no -Uninstall"
+pass "desktop shortcut and the two start-menu links made, all starting in C:\Korvanis"
 if [ "$PACKAGE" = "$BUILD/package" ]; then
   # The install worker unpacks the client archive in the background, then
   # registers the plug-in; once it is done the login page is navigated.
