@@ -36,6 +36,20 @@ constexpr ButtonPlace kButtonPlaces[] = {
 
 constexpr Rect kViewRect{38, 120, 968, 515};
 
+CButtonST* ButtonOf(CLauncherDlg& dlg, int id) {
+    switch (id) {
+        case IDC_BTN_CLOSE: return &dlg.m_btnClose;
+        case IDC_BTN_MINIMIZE: return &dlg.m_btnMinimize;
+        case IDC_BTN_VIDEO: return &dlg.m_btnVideo;
+        case IDC_BTN_VIDEO_SAVE: return &dlg.m_btnVideoSave;
+        case IDC_BTN_VIDEO_CLOSE: return &dlg.m_btnVideoClose;
+        default:
+            for (std::size_t i = 0; i < kQualityBoxIds.size(); ++i)
+                if (kQualityBoxIds[i] == id) return &dlg.m_chkVideoLevel[i];
+            return nullptr;
+    }
+}
+
 }  // namespace
 
 CLauncherDlg::CLauncherDlg(Platform& platform, Config config)
@@ -66,20 +80,6 @@ void CLauncherDlg::ReadStartUrl() {
     m_strStartUrl = StartUrlFromLoginIni(
         m_platform.system, m_platform.files.readFile(u"login.ini", kLoginIniLimit),
         SitePage(u"/micro/"));
-}
-
-CButtonST* ButtonOf(CLauncherDlg& dlg, int id) {
-    switch (id) {
-        case IDC_BTN_CLOSE: return &dlg.m_btnClose;
-        case IDC_BTN_MINIMIZE: return &dlg.m_btnMinimize;
-        case IDC_BTN_VIDEO: return &dlg.m_btnVideo;
-        case IDC_BTN_VIDEO_SAVE: return &dlg.m_btnVideoSave;
-        case IDC_BTN_VIDEO_CLOSE: return &dlg.m_btnVideoClose;
-        default:
-            for (std::size_t i = 0; i < kQualityBoxIds.size(); ++i)
-                if (kQualityBoxIds[i] == id) return &dlg.m_chkVideoLevel[i];
-            return nullptr;
-    }
 }
 
 void CLauncherDlg::SetUpButtons() {
