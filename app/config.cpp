@@ -45,4 +45,9 @@ WString AppName(System& system) {
     return name;
 }
 
+MsgResult AfxMessageBox(Platform& platform, const WString& text, MsgButtons buttons) {
+    return platform.ui.messageBox(nullptr, text, AppName(platform.system), buttons,
+                                  MsgIcon::Warning);
+}
+
 }  // namespace kvn

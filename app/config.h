@@ -20,4 +20,9 @@ Config LoadConfig(System& system);
 // The application's name: the executable's file name without extension.
 WString AppName(System& system);
 
+// The application's own message box: the application's name as caption and
+// a warning icon, owned by no window (usable from the worker threads too).
+MsgResult AfxMessageBox(Platform& platform, const WString& text,
+                        MsgButtons buttons = MsgButtons::Ok);
+
 }  // namespace kvn

@@ -8,11 +8,6 @@ namespace kvn {
 
 namespace {
 
-void Warn(Platform& platform, const WString& text) {
-    platform.ui.messageBox(nullptr, text, AppName(platform.system), MsgButtons::Ok,
-                           MsgIcon::Warning);
-}
-
 // Starts a command line hidden in the folder; null when the line does not
 // fit its 256-unit buffer or the program cannot be started.
 std::unique_ptr<Process> StartHidden(Platform& platform, std::u16string_view pattern,
@@ -38,14 +33,14 @@ void Install(Platform& platform, InstallWorkerContext& context) {
     // An extractor that did not run, or reported a failure, leaves no
     // complete client to register.
     if (!extracted || *extracted != 0) {
-        Warn(platform, u"解压失败");
+        AfxMessageBox(platform, u"解压失败");
         context.m_nInstallDone.store(1);
         return;
     }
 
     auto registration = StartHidden(platform, u"regsvr32 /s %s/bin/npKVNWebPlayer.dll", dir);
     if (!registration) {
-        Warn(platform, u"regsvr32");
+        AfxMessageBox(platform, u"regsvr32");
         context.m_nInstallDone.store(1);
         return;
     }
