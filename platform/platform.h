@@ -45,6 +45,12 @@ public:
     virtual void close() = 0;
 };
 
+// Who may open a file the launcher writes.
+enum class FileAccess {
+    Shared,     // as the folder and the system's defaults allow
+    OwnerOnly,  // the current user alone
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -68,14 +74,22 @@ public:
     // Reads at most the first maxBytes of a file; nullopt when it cannot be
     // opened.
     virtual std::optional<Bytes> readFileHead(const WString& path, std::size_t maxBytes) = 0;
-    // Creates or truncates a file and writes the bytes in one write.
-    virtual bool writeFile(const WString& path, const Bytes& data) = 0;
+    // Creates or truncates a file and writes the bytes in one write. An
+    // owner-only file (a player's login text) can be read and written by
+    // the current user alone, also when an older file was open to others.
+    bool writeFile(const WString& path, const Bytes& data,
+                   FileAccess access = FileAccess::Shared) {
+        return writeWholeFile(path, data, access);
+    }
     // Creates or truncates a file for writing (shared for writing only);
     // null when it cannot be created.
     virtual std::unique_ptr<OutputFile> createFile(const WString& path) = 0;
     // Moves `from` over `to` in one step: afterwards `to` is either the old
     // file or the whole new one.
     virtual bool replaceFile(const WString& from, const WString& to) = 0;
+
+protected:
+    virtual bool writeWholeFile(const WString& path, const Bytes& data, FileAccess access) = 0;
 };
 
 // INI ("profile") files, as GetPrivateProfileIntW / WritePrivateProfileStringW.

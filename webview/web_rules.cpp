@@ -8,11 +8,6 @@ namespace kvn {
 namespace {
 constexpr char16_t kUserMarker[] = u"?user=";
 constexpr std::size_t kMaxLoginBytes = 255;  // 256-byte buffer with its terminator
-
-void Warn(Platform& platform, const WString& text) {
-    platform.ui.messageBox(nullptr, text, AppName(platform.system), MsgButtons::Ok,
-                           MsgIcon::Warning);
-}
 }  // namespace
 
 // Ordinary web links leave the view for the user's default browser; the
@@ -35,7 +30,7 @@ void CWebBrowser::onBeforeNavigate2(const WString& url) {
 
     FixedText<256> address;
     if (!address.assign(url)) {
-        Warn(m_platform, u"kvnlogin.dat 写入失败");
+        AfxMessageBox(m_platform, u"kvnlogin.dat 写入失败");
         return;
     }
     const std::size_t at = address.str().find(kUserMarker);
@@ -43,12 +38,13 @@ void CWebBrowser::onBeforeNavigate2(const WString& url) {
 
     const std::optional<Bytes> narrow = m_platform.system.toAnsi(login);
     if (!narrow || narrow->size() > kMaxLoginBytes) {
-        Warn(m_platform, u"kvnlogin.dat 写入失败");
+        AfxMessageBox(m_platform, u"kvnlogin.dat 写入失败");
         return;
     }
 
-    if (!m_platform.files.writeFile(m_strClientDir + u"/kvnlogin.dat", *narrow)) {
-        Warn(m_platform, u"kvnlogin.dat 写入失败");
+    if (!m_platform.files.writeFile(m_strClientDir + u"/kvnlogin.dat", *narrow,
+                                    FileAccess::OwnerOnly)) {
+        AfxMessageBox(m_platform, u"kvnlogin.dat 写入失败");
         return;
     }
     m_platform.system.sleep(1);
@@ -57,7 +53,7 @@ void CWebBrowser::onBeforeNavigate2(const WString& url) {
     start.application = m_strClientDir + u"/Launcher.exe";
     start.workingDirectory = m_strClientDir;
     if (!m_platform.processes.start(start)) {
-        Warn(m_platform, u"Launcher.exe 启动失败");
+        AfxMessageBox(m_platform, u"Launcher.exe 启动失败");
         return;
     }
     m_platform.processes.exitProcess(0);

@@ -83,15 +83,6 @@ std::optional<std::string> readNative(const std::string& path, std::size_t maxBy
 
 namespace {
 
-// The login file holds a player's login text: owner-readable only. Every
-// other file gets the usual mode under the user's umask.
-mode_t modeFor(const std::string& native) {
-    auto slash = native.rfind('/');
-    std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
-    for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name == "kvnlogin.dat" ? 0600 : 0666;
-}
-
 class LinuxOutputFile : public OutputFile {
 public:
     explicit LinuxOutputFile(int fd) : fd_(fd) {}
@@ -198,23 +189,29 @@ public:
     std::optional<Bytes> readFileHead(const WString& path, std::size_t maxBytes) override {
         return readNative(NativePath(path), maxBytes, true);
     }
-    bool writeFile(const WString& path, const Bytes& data) override {
-        std::string p = NativePath(path);
-        mode_t mode = modeFor(p);
-        int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-        if (fd < 0) return false;
-        if (mode == 0600) ::fchmod(fd, 0600);  // an older file may be wider
-        bool ok = writeWhole(fd, data.data(), data.size());
-        return ::close(fd) == 0 && ok;
-    }
     std::unique_ptr<OutputFile> createFile(const WString& path) override {
         std::string p = NativePath(path);
-        int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, modeFor(p));
+        int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd < 0) return nullptr;
         return std::make_unique<LinuxOutputFile>(fd);
     }
     bool replaceFile(const WString& from, const WString& to) override {
         return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+    }
+
+protected:
+    bool writeWholeFile(const WString& path, const Bytes& data, FileAccess access) override {
+        const std::string p = NativePath(path);
+        const bool ownerOnly = access == FileAccess::OwnerOnly;
+        int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+        if (fd < 0) return false;
+        // An older file keeps its mode on open: narrow it before writing.
+        if (ownerOnly && ::fchmod(fd, 0600) != 0) {
+            ::close(fd);
+            return false;
+        }
+        bool ok = writeWhole(fd, data.data(), data.size());
+        return ::close(fd) == 0 && ok;
     }
 };
 

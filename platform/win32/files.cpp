@@ -1,5 +1,6 @@
 // Files and folders through the Win32 file API.
 #include <windows.h>
+#include <aclapi.h>
 
 #include <algorithm>
 #include <vector>
@@ -27,6 +28,27 @@ public:
 private:
     HANDLE h_;
 };
+
+// An access list that lets the current user alone open a file, protected
+// from the folder's inherited entries. Empty when the user cannot be had.
+std::vector<BYTE> OwnerOnlyAcl() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    const bool haveUser = size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size);
+    CloseHandle(token);
+    if (!haveUser) return {};
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    const DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid) - sizeof(DWORD);
+    std::vector<BYTE> acl(aclSize);
+    auto* list = reinterpret_cast<ACL*>(acl.data());
+    if (!InitializeAcl(list, aclSize, ACL_REVISION) ||
+        !AddAccessAllowedAce(list, ACL_REVISION, FILE_ALL_ACCESS, sid))
+        return {};
+    return acl;
+}
 
 HANDLE openForReading(const WString& path) {
     return CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -128,16 +150,6 @@ public:
         if (!file.valid()) return std::nullopt;
         return readUpTo(file.get(), maxBytes);
     }
-    bool writeFile(const WString& path, const Bytes& data) override {
-        Handle file(CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.valid()) return false;
-        if (data.size() > 0xFFFFFFFFu) return false;
-        DWORD written = 0;
-        BOOL ok = WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written,
-                            nullptr);
-        return ok && written == data.size();
-    }
     std::unique_ptr<OutputFile> createFile(const WString& path) override {
         HANDLE h = CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -147,6 +159,43 @@ public:
     bool replaceFile(const WString& from, const WString& to) override {
         return MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
                FALSE;
+    }
+
+protected:
+    bool writeWholeFile(const WString& path, const Bytes& data, FileAccess access) override {
+        if (data.size() > 0xFFFFFFFFu) return false;
+        if (access == FileAccess::Shared) {
+            Handle file(CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+            return file.valid() && writeAll(file.get(), data);
+        }
+        // Owner only: the access list is set, on a new file as on an older
+        // one, before anything is cut or written; an older file whose list
+        // cannot be narrowed is left as it was.
+        std::vector<BYTE> acl = OwnerOnlyAcl();
+        if (acl.empty()) return false;
+        auto* list = reinterpret_cast<ACL*>(acl.data());
+        SECURITY_DESCRIPTOR descriptor;
+        if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+            !SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE) ||
+            !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+            return false;
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+        Handle file(CreateFileW(W(path), GENERIC_WRITE | WRITE_DAC, 0, &attributes, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) return false;
+        if (SetSecurityInfo(file.get(), SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, list, nullptr) != ERROR_SUCCESS)
+            return false;
+        return SetEndOfFile(file.get()) && writeAll(file.get(), data);
+    }
+
+private:
+    static bool writeAll(HANDLE file, const Bytes& data) {
+        DWORD written = 0;
+        const BOOL ok = WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+        return ok && written == data.size();
     }
 };
 

@@ -204,14 +204,21 @@ std::optional<Bytes> FakeFileSystem::readFileHead(const WString& path, std::size
     return data;
 }
 
-bool FakeFileSystem::writeFile(const WString& path, const Bytes& data) {
+bool FakeFileSystem::writeWholeFile(const WString& path, const Bytes& data, FileAccess access) {
     std::lock_guard lock(mutex_);
     const WString c = canonical(path);
     auto existing = nodes_.find(key(c));
     if (existing != nodes_.end() && existing->second.isDirectory) return false;
     if (!canCreateIn(c)) return false;
-    nodes_[key(c)] = Node{false, data, c};
+    nodes_[key(c)] = Node{false, data, c, access};
     return true;
+}
+
+std::optional<FileAccess> FakeFileSystem::accessOf(const WString& path) {
+    std::lock_guard lock(mutex_);
+    auto it = nodes_.find(key(canonical(path)));
+    if (it == nodes_.end() || it->second.isDirectory) return std::nullopt;
+    return it->second.access;
 }
 
 class FakeOutputFile : public OutputFile {

@@ -31,7 +31,6 @@ public:
     std::optional<std::vector<DirEntry>> listDirectory(const WString& folder) override;
     std::optional<Bytes> readFile(const WString& path, std::size_t maxBytes) override;
     std::optional<Bytes> readFileHead(const WString& path, std::size_t maxBytes) override;
-    bool writeFile(const WString& path, const Bytes& data) override;
     std::unique_ptr<OutputFile> createFile(const WString& path) override;
     bool replaceFile(const WString& from, const WString& to) override;
 
@@ -40,6 +39,8 @@ public:
     void mkdirs(const WString& path);
     void put(const WString& path, const Bytes& data);  // creates parent folders
     std::optional<Bytes> get(const WString& path);
+    // How the file at a path was last written; nullopt when there is none.
+    std::optional<FileAccess> accessOf(const WString& path);
     void setReadOnlyFolder(const WString& folder);  // no file can be created in it
     std::vector<WString> filesUnder(const WString& folder);  // canonical full paths
     std::vector<std::pair<WString, WString>> copies;         // (from, to) as asked
@@ -54,6 +55,7 @@ private:
         bool isDirectory = false;
         Bytes data;
         WString displayName;
+        FileAccess access = FileAccess::Shared;
     };
     static WString key(const WString& canonicalPath);
     static WString parentOf(const WString& canonicalPath);
@@ -62,6 +64,7 @@ private:
     std::map<WString, Node> nodes_;
     std::set<WString> readOnly_;
     std::function<WString()> currentDirectory_;
+    bool writeWholeFile(const WString& path, const Bytes& data, FileAccess access) override;
     friend class FakeOutputFile;
     friend class FakeProfiles;
 };

@@ -105,13 +105,28 @@ TEST_F(FilesTest, WriteFileCreatesOrTruncates) {
     EXPECT_FALSE(fs().writeFile(u"D:\\", "x"));
 }
 
-TEST_F(FilesTest, TheLoginFileIsReadableByItsOwnerOnly) {
-    Spit(d + "/Korvanis/kvnlogin.dat", "old");
-    ::chmod((d + "/Korvanis/kvnlogin.dat").c_str(), 0644);
-    ASSERT_TRUE(fs().writeFile(u"D:\\Korvanis/kvnlogin.dat", "user=secret"));
-    struct stat st {};
-    ASSERT_EQ(::stat((d + "/Korvanis/kvnlogin.dat").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+TEST_F(FilesTest, AnOwnerOnlyFileIsOpenToItsOwnerAloneWhateverItsName) {
+    auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return st.st_mode & 0777;
+    };
+    for (const std::string name : {"kvnlogin.dat", "other.dat"}) {
+        const std::string native = d + "/Korvanis/" + name;
+        Spit(native, "old");
+        ::chmod(native.c_str(), 0644);  // an older file open to others
+        ASSERT_TRUE(fs().writeFile(u"D:\\Korvanis/" + fromUtf8(name), "user=secret",
+                                   FileAccess::OwnerOnly));
+        EXPECT_EQ(modeOf(native), 0600u) << name;
+        EXPECT_EQ(Slurp(native), "user=secret");
+        ASSERT_TRUE(fs().writeFile(u"D:\\Korvanis/new-" + fromUtf8(name), "x", FileAccess::OwnerOnly));
+        EXPECT_EQ(modeOf(d + "/Korvanis/new-" + name), 0600u) << name;
+    }
+    // An ordinary write gives the usual mode, whatever the file is called.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    ASSERT_TRUE(fs().writeFile(u"D:\\kvnlogin.dat", "x"));
+    EXPECT_EQ(modeOf(d + "/kvnlogin.dat"), 0666u & ~mask);
 }
 
 TEST_F(FilesTest, CreatedFileTakesWritesAndReportsItsSize) {

@@ -31,6 +31,7 @@ struct WebViewTest : ::testing::Test {
 TEST_F(WebViewTest, LoginTextIsHandedToTheClientAndTheLauncherEnds) {
     EXPECT_TRUE(Navigate(u"http://www.korvane.net/micro/done.php?user=abc"));
     EXPECT_EQ(fp.files.get(u"D:\\Korvanis\\kvnlogin.dat"), Bytes("abc"));
+    EXPECT_EQ(fp.files.accessOf(u"D:\\Korvanis\\kvnlogin.dat"), FileAccess::OwnerOnly);
     ASSERT_EQ(fp.processes.started.size(), 1u);
     const ProcessStart& s = fp.processes.started[0].request;
     EXPECT_EQ(s.application, u"D:\\Korvanis/Launcher.exe");

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <aclapi.h>
 #include <ole2.h>
 
 #include <cstdlib>
@@ -105,6 +106,43 @@ TEST_F(Services, ReadingRefusesLargeFilesAndReadsHeads) {
     EXPECT_EQ(files.readFileHead(file, 10), Bytes(10, 'x'));
     EXPECT_FALSE(files.readFile(dir / u"missing", 10));
     EXPECT_FALSE(files.readFileHead(dir / u"missing", 10));
+}
+
+TEST_F(Services, AnOwnerOnlyFileListsTheCurrentUserAlone) {
+    const WString file = dir / u"kvnlogin.dat";
+    ASSERT_TRUE(files.writeFile(file, "older login text"));  // an ordinary older file
+    ASSERT_TRUE(files.writeFile(file, "abc", FileAccess::OwnerOnly));
+    EXPECT_EQ(files.readFile(file, 100), Bytes("abc"));
+
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    BYTE user[256];
+    DWORD size = 0;
+    ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
+    CloseHandle(token);
+    PSID me = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetNamedSecurityInfoW(W(file), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, &dacl, nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(dacl) << "a null list would let everyone in";
+    ACL_SIZE_INFORMATION sizes{};
+    ASSERT_TRUE(GetAclInformation(dacl, &sizes, sizeof sizes, AclSizeInformation));
+    EXPECT_GE(sizes.AceCount, 1u);
+    for (DWORD i = 0; i < sizes.AceCount; ++i) {
+        ACE_HEADER* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        EXPECT_TRUE(EqualSid(&reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, me))
+            << "entry " << i << " lets someone else in";
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "the folder's entries would be inherited";
+    LocalFree(descriptor);
 }
 
 TEST_F(Services, StreamedOutputAndReplacingInOneStep) {
