@@ -27,16 +27,6 @@ std::string stripTrailing(std::string p) {
     return p;
 }
 
-void makeDirs(const std::string& path) {
-    std::string cur;
-    for (std::size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') {
-            if (!cur.empty()) ::mkdir(cur.c_str(), 0755);
-        }
-        if (i < path.size()) cur += path[i];
-    }
-}
-
 // Splits into components, resolving "." and ".." lexically; ".." never
 // climbs above the first `floor` components (a drive root is its own parent).
 std::vector<std::string> components(const std::string& s, std::vector<std::string> base,
@@ -104,6 +94,31 @@ char driveOf(const std::vector<std::string>& parts, std::size_t* prefixLen) {
 
 }  // namespace
 
+void MakePrivateFolders(const std::string& path) {
+    std::string cur;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if ((i == path.size() || path[i] == '/') && !cur.empty()) ::mkdir(cur.c_str(), 0700);
+        if (i < path.size()) cur += path[i];
+    }
+}
+
+std::string LauncherResourceFolder() {
+    if (const char* env = std::getenv("KORVANE_RES_DIR"); env && *env) return env;
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n > 0) {
+        const std::string exe(buf, static_cast<std::size_t>(n));
+        const std::string candidate = exe.substr(0, exe.rfind('/')) + "/res";
+        struct stat st {};
+        if (::stat((candidate + "/bitmaps").c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return candidate;
+    }
+#ifdef KVN_RES_DIR
+    return KVN_RES_DIR;
+#else
+    return "res";
+#endif
+}
+
 std::string XdgDataHome() {
     std::string v = env("XDG_DATA_HOME");
     return v.empty() || v[0] != '/' ? home() + "/.local/share" : v;
@@ -142,7 +157,7 @@ std::vector<std::pair<char, std::string>> DriveTable() {
     }
     if (table.empty()) {
         std::string c = XdgDataHome() + "/korvane/drives/C";
-        makeDirs(c);
+        MakePrivateFolders(c);
         table.emplace_back('C', c);
     }
     std::sort(table.begin(), table.end());

@@ -21,6 +21,15 @@ WString WindowsPath(const std::string& nativePath);
 // trailing separator. Read from the environment on every call.
 std::vector<std::pair<char, std::string>> DriveTable();
 
+// Creates a folder and its missing parents, each with mode 0700 as the XDG
+// base directory rules ask of folders an application makes; folders that
+// exist keep their mode.
+void MakePrivateFolders(const std::string& path);
+
+// The launcher's resources (bitmaps, icon): KORVANE_RES_DIR, else "res"
+// beside the program, else the source tree's folder it was built from.
+std::string LauncherResourceFolder();
+
 // XDG folders with their defaults.
 std::string XdgDataHome();
 std::string XdgConfigHome();

@@ -1,4 +1,5 @@
 // Special folders (XDG), the default browser and links as desktop entries.
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
 
@@ -101,6 +102,31 @@ std::string unescapeValue(const std::string& s) {
     return o;
 }
 
+// Desktop entries need an image file where a Windows link takes the icon
+// out of the program: the launcher's icon is written as a PNG beside the
+// program the link names ("Login.png" beside "Login.exe"), where it stays
+// with the program. Empty when it cannot be written.
+std::string iconBeside(const std::string& program) {
+    const auto slash = program.rfind('/');
+    const auto dot = program.rfind('.');
+    const std::string png =
+        (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)
+             ? program.substr(0, dot)
+             : program) +
+        ".png";
+    const std::string ico = LauncherResourceFolder() + "/Login.ico";
+    GdkPixbuf* icon = gdk_pixbuf_new_from_file(ico.c_str(), nullptr);
+    if (!icon) return {};
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    const bool encoded = gdk_pixbuf_save_to_buffer(icon, &buffer, &size, "png", nullptr, nullptr);
+    g_object_unref(icon);
+    if (!encoded) return {};
+    const bool written = replaceWhole(png, std::string(buffer, size), 0644);
+    g_free(buffer);
+    return written ? png : std::string();
+}
+
 class DesktopLink : public CollectedShellLink {
 public:
     bool save(const WString& linkPath) override {
@@ -118,7 +144,10 @@ public:
         t += "Exec=" + exec + "\n";
         if (!info_.workingDirectory.empty())
             t += "Path=" + escapeValue(NativePath(info_.workingDirectory)) + "\n";
-        if (!info_.iconPath.empty()) t += "Icon=" + escapeValue(NativePath(info_.iconPath)) + "\n";
+        // A link without an icon shows its target's, as the Windows shell does.
+        const WString& iconProgram = info_.iconPath.empty() ? info_.target : info_.iconPath;
+        if (const std::string png = iconBeside(NativePath(iconProgram)); !png.empty())
+            t += "Icon=" + escapeValue(png) + "\n";
         t += "Terminal=false\n";
         t += "X-Korvane-Target=" + escapeValue(toUtf8(info_.target)) + "\n";
         t += "X-Korvane-WorkingDirectory=" + escapeValue(toUtf8(info_.workingDirectory)) + "\n";
@@ -132,9 +161,14 @@ public:
 class LinuxShell : public Shell {
 public:
     std::optional<WString> specialFolderPath(SpecialFolder folder) override {
-        if (folder == SpecialFolder::Desktop) return WindowsPath(desktopFolder());
-        if (folder == SpecialFolder::Programs) return WindowsPath(XdgDataHome() + "/applications");
-        return std::nullopt;
+        // Windows always has both folders; a fresh account here may have
+        // neither, so they are made as the desktop itself would make them.
+        std::string native;
+        if (folder == SpecialFolder::Desktop) native = desktopFolder();
+        else if (folder == SpecialFolder::Programs) native = XdgDataHome() + "/applications";
+        else return std::nullopt;
+        MakePrivateFolders(native);
+        return WindowsPath(native);
     }
     bool openInDefaultBrowser(const WString& url) override {
         GError* error = nullptr;

@@ -1,4 +1,5 @@
 // Special folders and shell links, which are desktop entries here.
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gdesktopappinfo.h>
 #include <glib.h>
 #include <sys/stat.h>
@@ -49,15 +50,31 @@ std::string EntryValue(const std::string& desktopFile, const char* key) {
     return out;
 }
 
-TEST_F(ShellTest, SpecialFoldersComeFromXdgAndAreNotCreated) {
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return 0;
+    return st.st_mode & 07777;
+}
+
+TEST_F(ShellTest, SpecialFoldersComeFromXdgAndAreMadeOwnerOnlyWhenMissing) {
+    // A fresh account: no desktop folder, a data folder not made yet.
+    env.set("XDG_DATA_HOME", root + "/fresh/share");
     auto desktop = shell().specialFolderPath(SpecialFolder::Desktop);
     ASSERT_TRUE(desktop);
     EXPECT_EQ(kvn::linuxp::NativePath(*desktop), root + "/home/Desktop");
     auto programs = shell().specialFolderPath(SpecialFolder::Programs);
     ASSERT_TRUE(programs);
+    EXPECT_EQ(kvn::linuxp::NativePath(*programs), root + "/fresh/share/applications");
+    for (const char* made : {"/home/Desktop", "/fresh", "/fresh/share", "/fresh/share/applications"})
+        EXPECT_EQ(ModeOf(root + made), 0700u) << made;
+    // Folders that exist keep their mode.
+    std::filesystem::create_directories(root + "/data/applications");
+    ::chmod((root + "/data/applications").c_str(), 0755);
+    env.set("XDG_DATA_HOME", root + "/data");
+    programs = shell().specialFolderPath(SpecialFolder::Programs);
+    ASSERT_TRUE(programs);
     EXPECT_EQ(kvn::linuxp::NativePath(*programs), root + "/data/applications");
-    EXPECT_FALSE(kvntest::NativeExists(root + "/home/Desktop"));
-    EXPECT_FALSE(kvntest::NativeExists(root + "/data/applications"));
+    EXPECT_EQ(ModeOf(root + "/data/applications"), 0755u);
 
     // The user's own desktop folder, by its local name.
     Spit(root + "/config/user-dirs.dirs",
@@ -95,11 +112,23 @@ TEST_F(ShellTest, ALinkIsSavedAsADesktopEntryAndReadsBack) {
     EXPECT_EQ(EntryValue(file, "Name"), "卸载游戏");
     EXPECT_EQ(ExecArgv(file), (std::vector<std::string>{d + "/Korvanis/Login.exe", "-Uninstall"}));
     EXPECT_EQ(EntryValue(file, "Path"), d);
-    EXPECT_EQ(EntryValue(file, "Icon"), d + "/Korvanis/Login.exe");
-    // GIO accepts it as an application entry.
+    // The icon is the launcher's own, as a PNG beside the program, never
+    // the program file itself.
+    EXPECT_EQ(EntryValue(file, "Icon"), d + "/Korvanis/Login.png");
+    GdkPixbuf* icon = gdk_pixbuf_new_from_file((d + "/Korvanis/Login.png").c_str(), nullptr);
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(gdk_pixbuf_get_width(icon), 32);
+    EXPECT_EQ(gdk_pixbuf_get_height(icon), 32);
+    g_object_unref(icon);
+    // GIO accepts it as an application entry and finds that icon file.
     GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(file.c_str());
-    EXPECT_NE(info, nullptr);
-    if (info) g_object_unref(info);
+    ASSERT_NE(info, nullptr);
+    GIcon* gicon = g_app_info_get_icon(G_APP_INFO(info));
+    ASSERT_TRUE(gicon && G_IS_FILE_ICON(gicon));
+    gchar* iconFile = g_file_get_path(g_file_icon_get_file(G_FILE_ICON(gicon)));
+    EXPECT_EQ(std::string(iconFile ? iconFile : ""), d + "/Korvanis/Login.png");
+    g_free(iconFile);
+    g_object_unref(info);
 
     auto back = shell().readShellLink(linkPath);
     ASSERT_TRUE(back);
@@ -127,7 +156,12 @@ TEST_F(ShellTest, ADesktopLinkWithoutIconOrArgumentsAndAnAwkwardFolder) {
     const std::string file = root + "/home/Desktop/Korvane.desktop";
     EXPECT_EQ(ExecArgv(file), std::vector<std::string>{d + "/My $Games \"x\"\n2 /Login.exe"});
     EXPECT_EQ(EntryValue(file, "Path"), d + "/My $Games \"x\"\n2 ");
+    // No icon set: the target's, which needs the target's folder to exist.
     EXPECT_EQ(EntryValue(file, "Icon"), "<missing>");
+    std::filesystem::create_directories(d + "/My $Games \"x\"\n2 ");
+    ASSERT_TRUE(link->save(linkPath));
+    EXPECT_EQ(EntryValue(file, "Icon"), d + "/My $Games \"x\"\n2 /Login.png");
+    EXPECT_TRUE(kvntest::NativeExists(d + "/My $Games \"x\"\n2 /Login.png"));
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_TRUE(st.st_mode & S_IXUSR);  // desktops launch only executable entries

@@ -6,6 +6,8 @@ set -euo pipefail
 source "$(dirname "$0")/lib.bash"
 kvn_init "$1" "$2"
 kvn_start_server
+# A fresh account: no data folder (so no applications folder), no desktop.
+rm -rf "$HOME/.local" "$HOME/Desktop"
 
 # The launcher runs from a folder with Chinese letters in its name.
 pkg="$state/游戏"
@@ -36,10 +38,17 @@ wait_for 300 grep -qF 'Path=C:\\Korvanis\\bin\\npKVNWebPlayer.dll' "$XDG_CONFIG_
 grep -q 'X-Korvane-Arguments=-Uninstall' "$XDG_DATA_HOME/applications/Korvane/卸载游戏.desktop" \
   || fail "no uninstall link"
 [ -x "$HOME/Desktop/Korvane.desktop" ] || fail "no desktop link"
-# Every link starts the launcher in the install folder (skin, login.ini).
+# The account's missing folders were made owner-only.
+for dir in "$HOME/.local" "$XDG_DATA_HOME" "$XDG_DATA_HOME/applications" "$HOME/Desktop"; do
+  [ "$(stat -c %a "$dir")" = 700 ] || fail "$dir made with mode $(stat -c %a "$dir")"
+done
+# Every link starts the launcher in the install folder (skin, login.ini) and
+# shows the launcher's icon, a PNG beside it.
 for link in "$HOME/Desktop/Korvane.desktop" "$XDG_DATA_HOME/applications/Korvane/"{Korvane,卸载游戏}.desktop; do
   grep -qxF "Path=$inst" "$link" || fail "$link does not start in the install folder: $(grep ^Path= "$link")"
+  grep -qxF "Icon=$inst/Login.png" "$link" || fail "$link names another icon: $(grep ^Icon= "$link")"
 done
+[ "$(identify -format '%m %wx%h' "$inst/Login.png")" = "PNG 32x32" ] || fail "the icon is not a 32x32 PNG"
 wait_for 300 login_pages_at_least 1 || fail "login page not shown after installation"
 
 # A second copy shows the already-running box and ends; the first stays.
