@@ -1,6 +1,5 @@
 // Files and folders through the Win32 file API.
 #include <windows.h>
-#include <aclapi.h>
 
 #include <algorithm>
 #include <vector>
@@ -184,9 +183,9 @@ protected:
         Handle file(CreateFileW(W(path), GENERIC_WRITE | WRITE_DAC, 0, &attributes, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.valid()) return false;
-        if (SetSecurityInfo(file.get(), SE_FILE_OBJECT,
-                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, list, nullptr) != ERROR_SUCCESS)
+        if (!SetKernelObjectSecurity(file.get(),
+                                     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                     &descriptor))
             return false;
         return SetEndOfFile(file.get()) && writeAll(file.get(), data);
     }
