@@ -42,6 +42,30 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 HWND OwnerWindow(Dialog* owner) { return DialogWindow(owner); }
 
+// The dialog manager (IsDialogMessage, run by the modal loop on every
+// message) calls the thread's message filter first: keyboard messages aimed
+// into one of our dialogs' web views are offered to the view's control
+// there, and those it takes go no further.
+LRESULT CALLBACK KeyFilter(int code, WPARAM wp, LPARAM lp) {
+    auto* msg = reinterpret_cast<MSG*>(lp);
+    if (code == MSGF_DIALOGBOX && msg && msg->hwnd && msg->message >= WM_KEYFIRST &&
+        msg->message <= WM_KEYLAST) {
+        const HWND root = GetAncestor(msg->hwnd, GA_ROOT);
+        if (root && GetWindowLongPtrW(root, DWLP_DLGPROC) == reinterpret_cast<LONG_PTR>(DialogProc)) {
+            auto* dialog = reinterpret_cast<Win32Dialog*>(GetWindowLongPtrW(root, DWLP_USER));
+            if (dialog && dialog->translateKey(*msg)) return 1;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+// Once per thread that runs dialogs, for the thread's life.
+void FilterDialogKeys() {
+    thread_local const HHOOK hook =
+        SetWindowsHookExW(WH_MSGFILTER, KeyFilter, nullptr, GetCurrentThreadId());
+    (void)hook;
+}
+
 }  // namespace
 
 HWND DialogWindow(Dialog* dialog) {
@@ -81,6 +105,7 @@ int Win32Ui::runModalIndirect(const DLGTEMPLATE* dialogTemplate, DialogHandler& 
 
 int Win32Ui::startModal() {
     uiThread_.store(GetCurrentThreadId());
+    FilterDialogKeys();
     if (depth_.fetch_add(1) == 0) {
         std::lock_guard<std::mutex> lock(boxesMutex_);
         closing_ = false;
@@ -504,6 +529,12 @@ Bytes Win32Dialog::openGlRenderer() {
 }
 
 // ------------------------------------------------------------- messages
+
+bool Win32Dialog::translateKey(MSG& msg) {
+    for (auto& view : webViews_)
+        if (view->translateAccelerator(msg)) return true;
+    return false;
+}
 
 bool Win32Dialog::handleMessage(UINT msg, WPARAM wp, LPARAM lp, INT_PTR& result) {
     const HWND hwnd = hwnd_.load();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <ole2.h>
 
 #include <atomic>
 #include <deque>
@@ -156,6 +157,14 @@ public:
     WString location() override;
     void release() override;
     bool hasBrowser() const;
+    // The control's in-place active object, which gets the keys typed into
+    // the view first; the control hands it over when it becomes active
+    // (null: none). Kept with a reference.
+    void setActiveObject(IOleInPlaceActiveObject* object);
+    // Gives a keyboard message aimed at the view (or a window inside it) to
+    // the active object; true when the control has taken it, so the dialog
+    // manager must not see it.
+    bool translateAccelerator(MSG& msg);
 
     struct Site;  // the OLE container objects
 
@@ -163,6 +172,7 @@ private:
     WebViewEvents& events_;
     WString location_;
     Site* site_ = nullptr;
+    IOleInPlaceActiveObject* activeObject_ = nullptr;  // dialog thread only
 };
 
 // ------------------------------------------------------------- dialog
@@ -202,6 +212,9 @@ public:
     // The dialog's message handling; returns true when the message is done
     // (result in `result`).
     bool handleMessage(UINT msg, WPARAM wp, LPARAM lp, INT_PTR& result);
+    // A keyboard message from the dialog's message loop, before the dialog
+    // manager: true when a web view's control has taken it.
+    bool translateKey(MSG& msg);
 
     static constexpr UINT kRunMessage = WM_APP + 0x4B;
 

@@ -76,11 +76,12 @@ struct Win32WebView::Site final : public IOleClientSite,
         }
     };
 
-    explicit Site(HWND h, WebViewEvents* e) : host(h), events(e), sink(this) {}
+    Site(HWND h, WebViewEvents* e, Win32WebView* v) : host(h), events(e), view(v), sink(this) {}
 
     LONG refs = 1;
     HWND host;
     WebViewEvents* events;  // null once the view is released
+    Win32WebView* view;     // null once the view is released
     Sink sink;
     IOleObject* object = nullptr;
     IWebBrowser2* browser = nullptr;
@@ -177,7 +178,10 @@ struct Win32WebView::Site final : public IOleClientSite,
     STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
     STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
     STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
-    STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) override {
+        if (view) view->setActiveObject(object);
+        return S_OK;
+    }
     STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
     STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
     STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
@@ -238,7 +242,7 @@ HWND CreateWebViewHost(HWND parent, int id, const Rect& rect) {
 }
 
 bool Win32WebView::createBrowser() {
-    auto* site = new Site(hwnd_, &events_);
+    auto* site = new Site(hwnd_, &events_, this);
     IOleObject* object = nullptr;
     if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                                 reinterpret_cast<void**>(&object)))) {
@@ -270,9 +274,32 @@ bool Win32WebView::createBrowser() {
         }
         container->Release();
     }
+    // The control is its own in-place active object; it names it again
+    // through SetActiveObject whenever it becomes active.
+    IOleInPlaceActiveObject* active = nullptr;
+    if (SUCCEEDED(object->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active)))) {
+        setActiveObject(active);
+        active->Release();
+    }
     site->fitToHost();
     site_ = site;
     return true;
+}
+
+void Win32WebView::setActiveObject(IOleInPlaceActiveObject* object) {
+    if (object) object->AddRef();
+    if (activeObject_) activeObject_->Release();
+    activeObject_ = object;
+}
+
+// A browser host hands the control the keys typed into it before the
+// dialog manager sees them: otherwise Tab, Enter, Backspace, the arrows and
+// the clipboard keys would move the dialog's focus or press its buttons
+// instead of reaching the page.
+bool Win32WebView::translateAccelerator(MSG& msg) {
+    if (!activeObject_ || !hwnd_ || !msg.hwnd) return false;
+    if (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd)) return false;
+    return activeObject_->TranslateAccelerator(&msg) == S_OK;
 }
 
 bool Win32WebView::hasBrowser() const { return site_ && site_->browser; }
@@ -309,6 +336,7 @@ void Win32WebView::release() {
         Site* site = site_;
         site_ = nullptr;
         site->events = nullptr;
+        site->view = nullptr;
         if (site->eventsPoint) {
             site->eventsPoint->Unadvise(site->eventsCookie);
             site->eventsPoint->Release();
@@ -324,6 +352,7 @@ void Win32WebView::release() {
         }
         site->Release();
     }
+    setActiveObject(nullptr);
     if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
 }
 

@@ -534,6 +534,87 @@ TEST(Win32WebView, NavigateReachesBeforeNavigate2) {
     OleUninitialize();
 }
 
+namespace {
+// Stands in for the browser control's in-place active object: records the
+// keys it is offered and takes them or not.
+struct FakeActiveObject : IOleInPlaceActiveObject {
+    std::vector<std::pair<UINT, WPARAM>> offered;
+    bool take = true;
+    LONG refs = 1;
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+        if (riid == IID_IUnknown || riid == IID_IOleWindow || riid == IID_IOleInPlaceActiveObject) {
+            *out = static_cast<IOleInPlaceActiveObject*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
+    STDMETHODIMP GetWindow(HWND*) override { return E_NOTIMPL; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP TranslateAccelerator(LPMSG msg) override {
+        offered.emplace_back(msg->message, msg->wParam);
+        return take ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnDocWindowActivate(BOOL) override { return S_OK; }
+    STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+};
+}  // namespace
+
+TEST(Win32WebView, KeysTypedIntoTheViewReachItsControlBeforeTheDialogManager) {
+    Handler h;
+    RecordingEvents events;
+    FakeActiveObject control;
+    HWND host = nullptr, button = nullptr;
+    HWND focusWhenTaken = nullptr, focusWhenRefused = nullptr;
+    int tick = 0;
+    // Tab between fields, Enter, Backspace, the arrows, Ctrl+C and Ctrl+V
+    // (their key-downs and the control characters they type).
+    const std::vector<std::pair<UINT, WPARAM>> keys = {
+        {WM_KEYDOWN, VK_TAB},  {WM_KEYDOWN, VK_RETURN}, {WM_CHAR, '\r'},     {WM_KEYDOWN, VK_BACK},
+        {WM_KEYDOWN, VK_LEFT}, {WM_KEYDOWN, VK_RIGHT},  {WM_KEYDOWN, VK_UP},  {WM_KEYDOWN, VK_DOWN},
+        {WM_KEYDOWN, 'C'},     {WM_CHAR, 0x03},         {WM_KEYDOWN, 'V'},    {WM_CHAR, 0x16},
+        {WM_KEYUP, 'V'},
+    };
+    h.init = [&](Dialog& d) {
+        WebView* view = d.createWebView(1201, Rect{10, 10, 190, 90}, events);
+        ASSERT_TRUE(view);
+        dynamic_cast<Win32WebView*>(view)->setActiveObject(&control);
+        host = GetDlgItem(DialogWindow(&d), 1201);
+        button = GetDlgItem(DialogWindow(&d), kButton);
+        d.setTimer(1, 30);
+    };
+    h.timer = [&](int) {
+        switch (++tick) {
+            case 1:  // the page has the focus; the player types
+                SetFocus(host);
+                for (auto [message, key] : keys) PostMessageW(host, message, key, 0);
+                PostMessageW(button, WM_KEYDOWN, VK_SPACE, 0);  // not into the view
+                break;
+            case 2:  // the control took them: the dialog moved nothing
+                focusWhenTaken = GetFocus();
+                control.take = false;
+                SetFocus(host);
+                PostMessageW(host, WM_KEYDOWN, VK_TAB, 0);
+                break;
+            default:  // a key the control leaves goes on to the dialog manager
+                focusWhenRefused = GetFocus();
+                h.dialog->endDialog(0);
+        }
+    };
+    RunDialog(h);
+    auto expected = keys;
+    expected.emplace_back(WM_KEYDOWN, VK_TAB);
+    EXPECT_EQ(control.offered, expected);
+    EXPECT_EQ(focusWhenTaken, host);
+    EXPECT_NE(focusWhenRefused, host) << "Tab left to the dialog manager moves the focus on";
+    EXPECT_EQ(control.refs, 1) << "the view lets go of the control with its window";
+}
+
 }  // namespace kvn::win32
 
 namespace kvn::win32 {
