@@ -102,23 +102,6 @@ void MakePrivateFolders(const std::string& path) {
     }
 }
 
-std::string LauncherResourceFolder() {
-    if (const char* env = std::getenv("KORVANE_RES_DIR"); env && *env) return env;
-    char buf[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n > 0) {
-        const std::string exe(buf, static_cast<std::size_t>(n));
-        const std::string candidate = exe.substr(0, exe.rfind('/')) + "/res";
-        struct stat st {};
-        if (::stat((candidate + "/bitmaps").c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return candidate;
-    }
-#ifdef KVN_RES_DIR
-    return KVN_RES_DIR;
-#else
-    return "res";
-#endif
-}
-
 std::string XdgDataHome() {
     std::string v = env("XDG_DATA_HOME");
     return v.empty() || v[0] != '/' ? home() + "/.local/share" : v;

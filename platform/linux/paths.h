@@ -26,10 +26,6 @@ std::vector<std::pair<char, std::string>> DriveTable();
 // exist keep their mode.
 void MakePrivateFolders(const std::string& path);
 
-// The launcher's resources (bitmaps, icon): KORVANE_RES_DIR, else "res"
-// beside the program, else the source tree's folder it was built from.
-std::string LauncherResourceFolder();
-
 // XDG folders with their defaults.
 std::string XdgDataHome();
 std::string XdgConfigHome();

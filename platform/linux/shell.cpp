@@ -8,6 +8,7 @@
 #include "platform/linux/internal.h"
 #include "platform/linux/paths.h"
 #include "platform/linux/services.h"
+#include "platform/linux/ui_gtk.h"
 #include "platform/text.h"
 
 namespace kvn::linuxp {
@@ -114,7 +115,7 @@ std::string iconBeside(const std::string& program) {
              ? program.substr(0, dot)
              : program) +
         ".png";
-    const std::string ico = LauncherResourceFolder() + "/Login.ico";
+    const std::string ico = ResourceFolder() + "/Login.ico";
     GdkPixbuf* icon = gdk_pixbuf_new_from_file(ico.c_str(), nullptr);
     if (!icon) return {};
     gchar* buffer = nullptr;
