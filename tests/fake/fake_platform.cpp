@@ -661,8 +661,11 @@ int FakeUi::runModal(int templateId, DialogHandler& handler, Dialog*) {
         auto it = whileOpen.find(templateId);
         if (it != whileOpen.end()) it->second(dialog, handler);
     }
-    handler.onDestroy();
-    dialog.ended = true;  // the window is gone
+    {
+        std::lock_guard lock(dialog.windowThread());
+        handler.onDestroy();
+        dialog.ended = true;  // the window is gone
+    }
     lastDialog = previous;
     return dialog.result;
 }

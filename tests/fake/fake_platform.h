@@ -351,6 +351,10 @@ public:
     std::map<int, std::unique_ptr<FakeControl>> controls;
     int width_ = 0, height_ = 0;
 
+    // Stands for the window's thread: calls handed to it (runOnDialogThread)
+    // and the handler's teardown run one at a time.
+    std::recursive_mutex& windowThread() { return mutex_; }
+
 private:
     WString title_;
     std::recursive_mutex mutex_;

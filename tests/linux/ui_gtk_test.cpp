@@ -257,7 +257,8 @@ TEST_F(GtkWindows, BitmapButtonsFollowThePointerAndTheCheckState) {
     h.timer = [&](Dialog& d, int) {
         auto& dialog = dynamic_cast<UiDialog&>(d);
         GtkWidget* window = dialog.window();
-        if (!gtk_widget_get_mapped(dynamic_cast<UiImageButton*>(d.imageButton(IDC_BTN_CLOSE))->widget()))
+        GtkWidget* close = dynamic_cast<UiImageButton*>(d.imageButton(IDC_BTN_CLOSE))->widget();
+        if (!gtk_widget_get_mapped(close) || gtk_widget_get_allocated_width(close) < 20)
             return;  // not laid out yet
         d.killTimer(1);
         for (const Case& c : cases) {
