@@ -172,6 +172,9 @@ std::optional<BitmapSize> CompleteBitmapSize(std::string_view file) {
     const std::uint64_t maxColours = bits <= 8 ? (1u << bits) : 0;
     if (bits <= 8 && colours > maxColours) return std::nullopt;
     if (colours > 256) return std::nullopt;
+    // A colour table beside direct colours is legal but not loaded by every
+    // decoder (GdkPixbuf refuses it): such a file is not taken.
+    if (bits > 8 && colours != 0) return std::nullopt;
     const std::uint64_t entries = colours != 0 ? colours : maxColours;
     const std::uint64_t tableEnd = tableAt + entries * entrySize;
     if (!r.has(0, tableEnd) || pixelsAt < tableEnd) return std::nullopt;

@@ -354,6 +354,8 @@ TEST(CompleteFiles, BitmapsAreWholeAndBackgroundsAtLeastTheWindow) {
     Bytes rleHuge = rle, rleWidest = rle;  // a few bytes that claim a picture of gigabytes
     Put32(rleHuge, 18, 30000), Put32(rleHuge, 22, 30000);
     Put32(rleWidest, 18, 8192), Put32(rleWidest, 22, 8192);
+    Bytes directWithTable = Bitmap(1, 3);  // 32 bits per pixel and a table of two colours
+    Put16(directWithTable, 28, 32), Put32(directWithTable, 46, 2);
     Bytes badHeader = window, badPlanes = window, hugeWidth = window, bigPalette = window,
           offsetInPalette = window;
     Put32(badHeader, 14, 41);
@@ -377,6 +379,7 @@ TEST(CompleteFiles, BitmapsAreWholeAndBackgroundsAtLeastTheWindow) {
         {"compressed data beyond the end", rleTooLong, std::nullopt, false},
         {"compressed, 30000 x 30000", rleHuge, std::nullopt, false},
         {"compressed, 8192 x 8192", rleWidest, std::pair{8192, 8192}, true},
+        {"direct colours with a colour table", directWithTable, std::nullopt, false},
         {"unknown header", badHeader, std::nullopt, false},
         {"two planes", badPlanes, std::nullopt, false},
         {"width beyond the data", hugeWidth, std::nullopt, false},
