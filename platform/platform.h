@@ -29,9 +29,17 @@ using Bytes = std::string;
 
 // ---------------------------------------------------------------- files
 
+// What lies at a path. A link (a symbolic link, a junction, any reparse
+// point) is reported as such and never followed: removing it removes the
+// link, and what it points at is left alone.
+enum class EntryKind { None, File, Directory, Link };
+
 struct DirEntry {
-    WString name;  // bare name, never "." or ".."
-    bool isDirectory = false;
+    // Bare name, never "." or "..". Joined to its folder with a separator,
+    // it names this entry and nothing else: a backend whose file names can
+    // hold characters that Windows paths read as syntax encodes them.
+    WString name;
+    EntryKind kind = EntryKind::File;
 };
 
 // A file open for writing; closed by its destructor.
@@ -54,16 +62,18 @@ enum class FileAccess {
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
-    // What lies at a path: nothing, a file or a folder (FindFirstFileW).
-    enum class Kind { None, File, Directory };
+    // What lies at a path (FindFirstFileW); a link as the last step is
+    // reported as a link, not followed.
+    using Kind = EntryKind;
     virtual Kind find(const WString& path) = 0;
     bool exists(const WString& path) { return find(path) != Kind::None; }
     // Creates one folder level; false when it exists or cannot be made.
     virtual bool createDirectory(const WString& path) = 0;
     // Copies a file, replacing an existing target.
     virtual bool copyFile(const WString& from, const WString& to) = 0;
+    // Deletes a file, or a link that is not a folder link (on Linux any link).
     virtual bool deleteFile(const WString& path) = 0;
-    // Removes an empty folder.
+    // Removes an empty folder, or a folder link.
     virtual bool removeDirectory(const WString& path) = 0;
     // The entries of a folder in the platform's order; nullopt when the
     // folder cannot be searched.

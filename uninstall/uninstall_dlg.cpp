@@ -29,6 +29,26 @@ bool IsKeptBitmap(const WString& name) {
     return false;
 }
 
+// Removes a link itself: a file link as a file, a folder link as a folder.
+void RemoveLink(FileSystem& files, const WString& path) {
+    if (!files.deleteFile(path)) files.removeDirectory(path);
+}
+
+// True when every step of the entry before its last is a real folder: a
+// link on the way would lead the removal outside the launcher folder.
+bool ReachedWithoutLinks(FileSystem& files, const WString& folder, const WString& entry) {
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t next = entry.find_first_of(u"\\/", at + 1);
+        if (at == entry.size() || next == WString::npos) return true;
+        const WString step = entry.substr(at + 1, next - at - 1);
+        if (step.find_first_not_of(u". ") != WString::npos &&
+            files.find(folder + entry.substr(0, next)) != FileSystem::Kind::Directory)
+            return false;
+        at = next;
+    }
+}
+
 WString UpperAscii(WString text) {
     for (char16_t& c : text)
         if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
@@ -168,6 +188,12 @@ bool CUninstallDlg::ReadPluginDir() {
 bool CUninstallDlg::DeleteTree(const WString& folder) {
     if (!HasInstallMarker(folder)) return false;
     Dialog* dialog = m_pDialog.load();
+    // A folder that is a link (the start-menu folder may be one) goes as a
+    // link; what it points at is not walked.
+    if (m_platform.files.find(folder) == FileSystem::Kind::Link) {
+        RemoveLink(m_platform.files, folder);
+        return true;
+    }
     const WString pattern = folder + u"\\*.*";
     const auto entries = pattern.size() <= FixedText<256>::kCapacity
                              ? m_platform.files.listDirectory(folder)
@@ -181,11 +207,13 @@ bool CUninstallDlg::DeleteTree(const WString& folder) {
         if (entry.name == u"." || entry.name == u"..") continue;
         if (IsKeptBitmap(entry.name)) continue;
         const WString path = folder + u"\\" + entry.name;
-        if (entry.isDirectory) {
+        if (entry.kind == FileSystem::Kind::Directory) {
             DeleteTree(path);
         } else if (m_bRunning.load()) {
+            // A file, or a link removed as one.
             AppendLog(entry.name);
-            m_platform.files.deleteFile(path);
+            if (entry.kind == FileSystem::Kind::Link) RemoveLink(m_platform.files, path);
+            else m_platform.files.deleteFile(path);
         }
     }
     m_platform.files.removeDirectory(folder);  // stays while anything is left in it
@@ -214,8 +242,9 @@ bool CUninstallDlg::UninstallFiles() {
     for (const Bytes& raw : m_uninstallList) {
         if (m_bStopWorker.load()) return false;
         const WString entry = m_platform.system.fromAnsi(raw);
-        // A step up would leave the install folder: such an entry is not ours.
-        if (!IsEntryInsideFolder(entry)) continue;
+        // Only what lies inside the launcher folder, reached without passing
+        // through a link, is ours to remove.
+        if (!IsUsableEntry(entry) || !ReachedWithoutLinks(m_platform.files, folder, entry)) continue;
         const WString path = folder + entry;
         switch (m_platform.files.find(path)) {
             case FileSystem::Kind::None:
@@ -226,6 +255,10 @@ bool CUninstallDlg::UninstallFiles() {
             case FileSystem::Kind::File:
                 AppendLog(path);
                 m_platform.files.deleteFile(path);  // a failure leaves the file
+                break;
+            case FileSystem::Kind::Link:
+                AppendLog(path);
+                RemoveLink(m_platform.files, path);
                 break;
         }
     }

@@ -18,8 +18,13 @@ std::vector<Bytes> ParseUninstallList(const Bytes& text);
 // file that cannot be read leaves it as it was.
 void ReadUninstallList(Platform& platform, const WString& launcherFolder, std::vector<Bytes>& list);
 
-// False for an entry that would reach outside the launcher folder: one with
-// a ".." step (or a step of dots that the file system reads as one).
-bool IsEntryInsideFolder(const WString& entry);
+// Whether a list entry may be used: it must name the launcher folder itself
+// (the empty entry) or something strictly inside it. So it begins with a
+// separator and no step climbs out (".." or a step of dots and blanks that
+// Windows trims to ".."); it carries no drive, UNC or device prefix (no
+// ":", no doubled leading separator), no wildcard, no control character
+// (NUL and CR included) and no reserved device name as a step. Every other
+// entry is skipped, as a missing path is.
+bool IsUsableEntry(std::u16string_view entry);
 
 }  // namespace kvn

@@ -114,12 +114,18 @@ private:
     int fd_;
 };
 
+// A link is reported as a link and never followed.
+FileSystem::Kind kindOf(const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) return FileSystem::Kind::Link;
+    return S_ISDIR(st.st_mode) ? FileSystem::Kind::Directory : FileSystem::Kind::File;
+}
+
 class LinuxFileSystem : public FileSystem {
 public:
     Kind find(const WString& path) override {
         struct stat st {};
-        if (::stat(NativePath(path).c_str(), &st) != 0) return Kind::None;
-        return S_ISDIR(st.st_mode) ? Kind::Directory : Kind::File;
+        if (::lstat(NativePath(path).c_str(), &st) != 0) return Kind::None;
+        return kindOf(st);
     }
     bool createDirectory(const WString& path) override {
         return ::mkdir(NativePath(path).c_str(), 0755) == 0;
@@ -177,8 +183,8 @@ public:
             std::string name = e->d_name;
             if (name == "." || name == "..") continue;
             struct stat st {};
-            bool dir = ::stat((p + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-            out.push_back({fromUtf8(name), dir});
+            if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            out.push_back({EncodeName(name), kindOf(st)});
         }
         ::closedir(d);
         return out;

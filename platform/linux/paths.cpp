@@ -12,6 +12,8 @@
 namespace kvn::linuxp {
 namespace {
 
+std::string restoreStep(const std::string& step);
+
 std::string env(const char* name) {
     const char* v = std::getenv(name);
     return v ? std::string(v) : std::string();
@@ -37,7 +39,7 @@ std::vector<std::string> components(const std::string& s, std::vector<std::strin
         } else if (part == "..") {
             if (base.size() > floor) base.pop_back();
         } else {
-            base.push_back(part);
+            base.push_back(restoreStep(part));
         }
         part.clear();
     };
@@ -147,15 +149,104 @@ std::vector<std::pair<char, std::string>> DriveTable() {
     return table;
 }
 
-std::string NativePath(const WString& windowsPath) {
-    std::string p = toUtf8(windowsPath);
-    std::string ext;
-    // A link file is a desktop entry here.
-    if (p.size() >= 4) {
-        std::string tail = p.substr(p.size() - 4);
-        std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (tail == ".lnk") p = p.substr(0, p.size() - 4) + ".desktop";
+namespace {
+
+constexpr char16_t kEscapeBase = 0xF000;
+bool isEscape(char16_t c) { return c >= kEscapeBase && c <= kEscapeBase + 0xFF; }
+
+// UTF-8 of a path text. An escape unit made by EncodeName turns back into its
+// byte: bytes of 0x80 and above as they are, a backslash or a dot as a
+// two-byte placeholder ("\0B", "\0D") that the step splitting below keeps
+// inside its step. Other units of the escape range are plain characters.
+std::string nativeText(std::u16string_view text) {
+    std::string out;
+    std::size_t from = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !isEscape(text[i]) && text[i] != 0) continue;
+        out += toUtf8(text.substr(from, i - from));
+        from = i + 1;
+        if (i == text.size()) break;
+        const unsigned byte = text[i] == 0 ? 0x100 : text[i] - kEscapeBase;
+        if (byte == '\\') out += std::string("\0B", 2);
+        else if (byte == '.') out += std::string("\0D", 2);
+        else if (byte >= 0x80 && byte <= 0xFF) out += static_cast<char>(byte);
+        else out += toUtf8(text.substr(i, 1) == u"\0" ? u"\uFFFD" : text.substr(i, 1));
     }
+    return out;
+}
+
+// A step with placeholders gets its bytes back; a step that would then read
+// as "." or ".." names no real file and keeps the escape characters instead.
+std::string restoreStep(const std::string& step) {
+    if (step.find('\0') == std::string::npos) return step;
+    std::string bytes, literal;
+    for (std::size_t i = 0; i < step.size(); ++i) {
+        if (step[i] == '\0' && i + 1 < step.size()) {
+            const bool dot = step[++i] == 'D';
+            bytes += dot ? '.' : '\\';
+            literal += dot ? "\xEF\x80\xAE" : "\xEF\x81\x9C";
+        } else {
+            bytes += step[i];
+            literal += step[i];
+        }
+    }
+    return bytes == "." || bytes == ".." ? literal : bytes;
+}
+
+// The links the launcher makes are desktop entries here. Only these names
+// are mapped: any other ".lnk" file is just a file of that name.
+bool isOwnLinkName(std::u16string_view name) {
+    for (std::u16string_view own : {u"Korvane.lnk", u"KorvaneWeb.lnk", u"卸载游戏.lnk"}) {
+        if (name.size() != own.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; same && i < name.size(); ++i) {
+            char16_t a = name[i], b = own[i];
+            if (a < 0x80) a = static_cast<char16_t>(std::tolower(a));
+            if (b < 0x80) b = static_cast<char16_t>(std::tolower(b));
+            same = a == b;
+        }
+        if (same) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+WString EncodeName(const std::string& name) {
+    WString out;
+    std::size_t i = 0;
+    while (i < name.size()) {
+        const auto lead = static_cast<unsigned char>(name[i]);
+        const std::size_t len = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
+                                : (lead & 0xF8) == 0xF0 ? 4 : 1;
+        const std::string bytes = name.substr(i, len);
+        const WString decoded = fromUtf8(bytes);
+        // Valid, shortest UTF-8 of one character that has no meaning in a
+        // Windows path and is no escape itself: taken as it is.
+        if (toUtf8(decoded) == bytes && decoded != u"\\" && !isEscape(decoded[0])) {
+            out += decoded;
+            i += bytes.size();
+            continue;
+        }
+        const std::size_t take = toUtf8(decoded) == bytes ? bytes.size() : 1;
+        for (std::size_t k = 0; k < take; ++k)
+            out += static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(name[i + k]));
+        i += take;
+    }
+    // A real "x.lnk" stays itself: its dot is escaped so that it is never
+    // taken for a launcher link.
+    if (out.size() >= 4 && isOwnLinkName(out.substr(out.rfind(u'\\') + 1)))
+        out[out.size() - 4] = static_cast<char16_t>(kEscapeBase + '.');
+    return out;
+}
+
+std::string NativePath(const WString& windowsPath) {
+    WString w = windowsPath;
+    const auto lastSep = w.find_last_of(u"\\/");
+    const std::u16string_view last = lastSep == WString::npos ? std::u16string_view(w)
+                                                              : std::u16string_view(w).substr(lastSep + 1);
+    if (isOwnLinkName(last)) w = w.substr(0, w.size() - 4) + u".desktop";
+    std::string p = nativeText(w);
     auto sep = [](char c) { return c == '/' || c == '\\'; };
     if (p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':') {
         char l = static_cast<char>(std::toupper(static_cast<unsigned char>(p[0])));

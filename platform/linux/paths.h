@@ -14,6 +14,12 @@ namespace kvn::linuxp {
 
 // Windows-form path -> native path.
 std::string NativePath(const WString& windowsPath);
+// A file name read from a folder, as a path step that names exactly that
+// file: bytes that are not plain UTF-8, backslashes, the escape range itself
+// and the dot of a launcher link name ("Korvane.lnk") become U+F0xx units,
+// which NativePath turns back into the same bytes. So a name is never split
+// into steps, renamed or mapped again.
+WString EncodeName(const std::string& name);
 // Native path -> Windows form.
 WString WindowsPath(const std::string& nativePath);
 

@@ -96,6 +96,15 @@ private:
     Handle file_;
 };
 
+// A symbolic link, a junction or any other reparse point is a link: it is
+// removed as one (DeleteFileW, or RemoveDirectoryW for a folder link) and
+// never walked.
+FileSystem::Kind kindOf(DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FileSystem::Kind::Link;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FileSystem::Kind::Directory
+                                                   : FileSystem::Kind::File;
+}
+
 class Win32FileSystem : public FileSystem {
 public:
     Kind find(const WString& path) override {
@@ -103,7 +112,7 @@ public:
         HANDLE h = FindFirstFileW(W(path), &data);
         if (h == INVALID_HANDLE_VALUE) return Kind::None;
         FindClose(h);
-        return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Directory : Kind::File;
+        return kindOf(data.dwFileAttributes);
     }
     bool createDirectory(const WString& path) override {
         return CreateDirectoryW(W(path), nullptr) != FALSE;
@@ -129,7 +138,7 @@ public:
         do {
             WString name = U(data.cFileName);
             if (name == u"." || name == u"..") continue;
-            out.push_back({name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+            out.push_back({name, kindOf(data.dwFileAttributes)});
         } while (FindNextFileW(h, &data));
         FindClose(h);
         return out;

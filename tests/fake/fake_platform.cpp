@@ -52,7 +52,38 @@ WString FakeFileSystem::canonical(const WString& path) {
     WString result;
     for (std::size_t i = 0; i < parts.size(); ++i) result += (i ? u"\\" : u"") + parts[i];
     if (parts.size() == 1) result += u"\\";  // drive root "C:\"
-    return result;
+    std::lock_guard lock(mutex_);
+    return followLinks(result, false);
+}
+
+WString FakeFileSystem::followLinks(const WString& c, bool last) {
+    WString path = c;
+    for (int hops = 0; hops < 40; ++hops) {
+        bool followed = false;
+        for (std::size_t at = 3; at <= path.size(); ++at) {
+            if (at < path.size() && path[at] != u'\\') continue;
+            if (at == path.size() && !last) break;
+            auto it = nodes_.find(key(path.substr(0, at)));
+            if (it != nodes_.end() && it->second.isLink) {
+                path = it->second.target + path.substr(at);
+                followed = true;
+                break;
+            }
+        }
+        if (!followed) return path;
+    }
+    return path;
+}
+
+void FakeFileSystem::link(const WString& path, const WString& target, bool toFolder) {
+    std::lock_guard lock(mutex_);
+    const WString c = canonical(path);
+    const WString parent = parentOf(c);
+    if (!parent.empty()) mkdirs(parent);
+    Node node{toFolder, {}, c};
+    node.isLink = true;
+    node.target = canonical(target);
+    nodes_[key(c)] = node;
 }
 
 WString FakeFileSystem::key(const WString& canonicalPath) {
@@ -130,6 +161,7 @@ FileSystem::Kind FakeFileSystem::find(const WString& path) {
     std::lock_guard lock(mutex_);
     auto it = nodes_.find(key(canonical(path)));
     if (it == nodes_.end()) return Kind::None;
+    if (it->second.isLink) return Kind::Link;
     return it->second.isDirectory ? Kind::Directory : Kind::File;
 }
 
@@ -160,7 +192,7 @@ bool FakeFileSystem::deleteFile(const WString& path) {
     std::lock_guard lock(mutex_);
     if (refuseDelete && refuseDelete(path)) return false;
     auto it = nodes_.find(key(canonical(path)));
-    if (it == nodes_.end() || it->second.isDirectory) return false;
+    if (it == nodes_.end() || it->second.isDirectory) return false;  // a folder link too
     nodes_.erase(it);
     return true;
 }
@@ -170,6 +202,10 @@ bool FakeFileSystem::removeDirectory(const WString& path) {
     const WString k = key(canonical(path));
     auto it = nodes_.find(k);
     if (it == nodes_.end() || !it->second.isDirectory) return false;
+    if (it->second.isLink) {  // the link goes, its target stays
+        nodes_.erase(it);
+        return true;
+    }
     for (auto& [other, node] : nodes_)
         if (other.size() > k.size() && other.rfind(k + u"\\", 0) == 0) return false;
     nodes_.erase(it);
@@ -178,7 +214,7 @@ bool FakeFileSystem::removeDirectory(const WString& path) {
 
 std::optional<std::vector<DirEntry>> FakeFileSystem::listDirectory(const WString& folder) {
     std::lock_guard lock(mutex_);
-    const WString c = canonical(folder);
+    const WString c = followLinks(canonical(folder), true);
     auto it = nodes_.find(key(c));
     if (it == nodes_.end() || !it->second.isDirectory) return std::nullopt;
     WString prefix = key(c);
@@ -187,7 +223,8 @@ std::optional<std::vector<DirEntry>> FakeFileSystem::listDirectory(const WString
     for (auto& [k, node] : nodes_) {
         if (k.size() <= prefix.size() || k.rfind(prefix, 0) != 0) continue;
         if (k.find(u'\\', prefix.size()) != WString::npos) continue;
-        out.push_back({node.displayName.substr(node.displayName.rfind(u'\\') + 1), node.isDirectory});
+        const Kind kind = node.isLink ? Kind::Link : node.isDirectory ? Kind::Directory : Kind::File;
+        out.push_back({node.displayName.substr(node.displayName.rfind(u'\\') + 1), kind});
     }
     return out;
 }

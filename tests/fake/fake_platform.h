@@ -38,6 +38,10 @@ public:
     void addDrive(char16_t letter);
     void mkdirs(const WString& path);
     void put(const WString& path, const Bytes& data);  // creates parent folders
+    // A link at `path` to `target` (a folder link when toFolder, else a file
+    // link). Paths that pass through it lead to the target; find, deleteFile
+    // and removeDirectory act on the link itself, as on Windows.
+    void link(const WString& path, const WString& target, bool toFolder);
     std::optional<Bytes> get(const WString& path);
     // How the file at a path was last written; nullopt when there is none.
     std::optional<FileAccess> accessOf(const WString& path);
@@ -47,7 +51,8 @@ public:
     // When set and true for a path, deleteFile refuses it (a file in use).
     std::function<bool(const WString&)> refuseDelete;
     // Canonical form: backslashes, no doubled or trailing separator,
-    // absolute with drive letter; compared without ASCII case.
+    // absolute with drive letter, links before the last step followed;
+    // compared without ASCII case.
     WString canonical(const WString& path);
 
 private:
@@ -56,7 +61,10 @@ private:
         Bytes data;
         WString displayName;
         FileAccess access = FileAccess::Shared;
+        bool isLink = false;  // isDirectory tells a folder link
+        WString target;       // canonical
     };
+    WString followLinks(const WString& canonicalPath, bool last);
     static WString key(const WString& canonicalPath);
     static WString parentOf(const WString& canonicalPath);
     bool canCreateIn(const WString& canonicalPath);

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/linux/paths.h"
+#include "platform/text.h"
 #include "tests/linux/linux_test_support.h"
 
 using namespace kvn;
@@ -183,13 +185,35 @@ TEST_F(FilesTest, ListDirectoryGivesBareNamesAndKinds) {
     Spit(d + "/Korvanis/Launcher.exe", "");
     Spit(d + "/Korvanis/游戏.txt", "");
     std::filesystem::create_directories(d + "/Korvanis/bin");
+    // Links to folders and a file outside, and one that leads nowhere.
+    Spit(c + "/outside/keep.txt", "keep");
+    std::filesystem::create_directory_symlink(c + "/outside", d + "/Korvanis/toOutside");
+    std::filesystem::create_symlink(c + "/outside/keep.txt", d + "/Korvanis/keep.lnk");
+    std::filesystem::create_symlink(c + "/nowhere", d + "/Korvanis/dangling");
+    // Names that a Windows path would read as syntax: backslashes and dots,
+    // bytes that are not UTF-8, and a real file with a launcher link's name.
+    std::filesystem::create_directories(d + "/Korvanis/..\\..");
+    Spit(d + "/Korvanis/a\\b.txt", "");
+    Spit(d + "/Korvanis/bad\xff.txt", "");
+    Spit(d + "/Korvanis/Korvane.lnk", "");
     auto list = fs().listDirectory(u"D:\\Korvanis\\");
     ASSERT_TRUE(list);
-    std::map<WString, bool> seen;
-    for (auto& e : *list) seen[e.name] = e.isDirectory;
-    const std::map<WString, bool> expected{{u"Launcher.exe", false}, {u"bin", true}, {u"游戏.txt", false}};
+    using K = FileSystem::Kind;
+    std::map<std::string, K> seen;
+    for (auto& e : *list) {
+        // Each name joined to its folder names that entry and nothing else.
+        EXPECT_EQ(fs().find(u"D:\\Korvanis\\" + e.name), e.kind) << toUtf8(e.name);
+        seen[linuxp::NativePath(u"D:\\Korvanis\\" + e.name).substr(d.size() + 10)] = e.kind;
+    }
+    const std::map<std::string, K> expected{
+        {"Launcher.exe", K::File}, {"bin", K::Directory},     {"游戏.txt", K::File},
+        {"toOutside", K::Link},    {"keep.lnk", K::Link},     {"dangling", K::Link},
+        {"..\\..", K::Directory},  {"a\\b.txt", K::File},     {"bad\xff.txt", K::File},
+        {"Korvane.lnk", K::File}};
     EXPECT_EQ(seen, expected);
-    EXPECT_EQ(list->size(), 3u);
+    EXPECT_EQ(list->size(), expected.size());
+    EXPECT_EQ(fs().find(u"D:\\Korvanis\\toOutside"), K::Link);
+    EXPECT_EQ(fs().find(u"D:\\Korvanis\\toOutside\\keep.txt"), K::File);  // only the last step is not followed
 
     auto empty = fs().listDirectory(u"D:\\Korvanis\\bin");
     ASSERT_TRUE(empty);
@@ -206,6 +230,30 @@ TEST_F(FilesTest, DeleteAndRemoveTakeOnlyTheirKind) {
     EXPECT_FALSE(fs().deleteFile(u"D:\\Korvanis\\bin\\npKVNWebPlayer.dll"));
     EXPECT_TRUE(fs().removeDirectory(u"D:\\Korvanis\\bin"));
     EXPECT_FALSE(kvntest::NativeExists(d + "/Korvanis/bin"));
+
+    // A link goes as a link: what it points at stays.
+    Spit(c + "/outside/keep.txt", "keep");
+    std::filesystem::create_directory_symlink(c + "/outside", d + "/Korvanis/toOutside");
+    std::filesystem::create_symlink(c + "/outside/keep.txt", d + "/Korvanis/file.lnk");
+    EXPECT_FALSE(fs().removeDirectory(u"D:\\Korvanis\\toOutside"));
+    EXPECT_TRUE(fs().deleteFile(u"D:\\Korvanis\\toOutside"));
+    EXPECT_TRUE(fs().deleteFile(u"D:\\Korvanis\\file.lnk"));
+    EXPECT_FALSE(std::filesystem::is_symlink(d + "/Korvanis/toOutside"));
+    EXPECT_FALSE(std::filesystem::is_symlink(d + "/Korvanis/file.lnk"));
+    EXPECT_EQ(Slurp(c + "/outside/keep.txt"), "keep");
+
+    // A folder named "..\.." is removed by its own name, not read as steps up.
+    std::filesystem::create_directories(d + "/Korvanis/bin/..\\..");
+    Spit(d + "/Korvanis/bin/..\\../x.txt", "x");
+    Spit(d + "/x.txt", "outside");
+    auto list = fs().listDirectory(u"D:\\Korvanis\\bin");
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 1u);
+    const WString odd = u"D:\\Korvanis\\bin\\" + list->front().name;
+    EXPECT_TRUE(fs().deleteFile(odd + u"\\x.txt"));
+    EXPECT_TRUE(fs().removeDirectory(odd));
+    EXPECT_EQ(Slurp(d + "/x.txt"), "outside");
+    EXPECT_FALSE(kvntest::NativeExists(d + "/Korvanis/bin/..\\.."));
 }
 
 }  // namespace

@@ -114,7 +114,29 @@ TEST_F(PathsTest, ChineseNamesRoundTrip) {
 TEST_F(PathsTest, LinkFilesBecomeDesktopEntriesWhateverTheCase) {
     EXPECT_EQ(NativePath(u"C:\\Menu\\Korvane.lnk"), c + "/Menu/Korvane.desktop");
     EXPECT_EQ(NativePath(u"C:\\Menu\\Korvane.LNK"), c + "/Menu/Korvane.desktop");
+    EXPECT_EQ(NativePath(u"C:\\Menu/KorvaneWeb.lnk"), c + "/Menu/KorvaneWeb.desktop");
     EXPECT_EQ(NativePath(u"C:\\Menu\\Korvane.lnk.txt"), c + "/Menu/Korvane.lnk.txt");
+    // Only the launcher's own link names: any other ".lnk" is a file of that name.
+    EXPECT_EQ(NativePath(u"C:\\Menu\\Other.lnk"), c + "/Menu/Other.lnk");
+    EXPECT_EQ(NativePath(u"C:\\Menu\\xKorvane.lnk"), c + "/Menu/xKorvane.lnk");
+}
+
+TEST_F(PathsTest, NamesReadFromAFolderComeBackAsTheSameBytes) {
+    using kvn::linuxp::EncodeName;
+    for (const std::string name : {"plain.txt", "游戏", "..\\..", "a\\b", "bad\xff\xfe", "\xc0\xaf",
+                                   "\xed\xa0\x80", "\xee\x81\x9c", "Korvane.lnk", "KORVANE.LNK",
+                                   "\xef\xbf\xbd", "tail\xe6\xb8"}) {
+        const WString step = EncodeName(name);
+        // One step: no separator, no ".." and no launcher link name to map.
+        EXPECT_EQ(step.find_first_of(u"\\/"), WString::npos) << name;
+        EXPECT_EQ(NativePath(u"C:\\Menu\\" + step), c + "/Menu/" + name) << name;
+    }
+    EXPECT_EQ(EncodeName("游戏.txt"), u"游戏.txt");  // plain names are shown as they are
+    // Escape units that spell a step up, a separator or a zero byte stay
+    // plain characters: they never climb, split or cut a path.
+    EXPECT_EQ(NativePath(u"C:\\Menu\\\uF02E\uF02E\\x"), c + "/Menu/\xEF\x80\xAE\xEF\x80\xAE/x");
+    EXPECT_EQ(NativePath(u"C:\\Menu\\a\uF02Fb"), c + "/Menu/a\xEF\x80\xAF" "b");
+    EXPECT_EQ(NativePath(u"C:\\Menu\\a\uF000b"), c + "/Menu/a\xEF\x80\x80" "b");
 }
 
 TEST_F(PathsTest, ARootedPathWithoutLetterIsOnTheCurrentDrive) {

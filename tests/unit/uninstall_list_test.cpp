@@ -43,13 +43,39 @@ TEST(UninstallList, ReadAppendsTheFileAndKeepsTheListWhenItIsMissing) {
     EXPECT_EQ(list, (Entries{"earlier", "\\bin", "\\7zr.exe"}));
 }
 
-TEST(UninstallList, EntriesThatClimbOutOfTheFolderAreRecognised) {
-    for (const char16_t* inside : {u"\\bin", u"", u"\\.", u"\\a\\.\\b", u"\\..x", u"\\x..", u"bin",
-                                   u"\\a.b\\c"})
-        EXPECT_TRUE(IsEntryInsideFolder(inside)) << toUtf8(inside);
-    for (const char16_t* outside : {u"\\..", u"\\..\\Windows", u"/../x", u"\\a\\..\\..\\b",
-                                    u"\\...\\x", u"\\.. \\x", u"\\. .", u"\\bin\\.."})
-        EXPECT_FALSE(IsEntryInsideFolder(outside)) << toUtf8(outside);
+TEST(UninstallList, OnlyEntriesInsideTheLauncherFolderAreUsed) {
+    struct Case {
+        std::u16string_view entry;
+        bool usable;
+    };
+    const Case cases[] = {
+        // The folder itself and things strictly inside it.
+        {u"", true}, {u"\\bin", true}, {u"/bin", true}, {u"\\", true}, {u"\\.", true},
+        {u"\\a\\.\\b", true}, {u"\\..x", true}, {u"\\x..", true}, {u"\\a.b\\c", true},
+        {u"\\bin\\", true}, {u"\\a\\\\b", true}, {u"\\ bin ", true}, {u"\\. ", true},
+        {u"\\游戏\\韩服", true}, {u"\\CONFIG", true}, {u"\\COM0", true}, {u"\\console.txt", true},
+        // Without a leading separator an entry is glued to the folder's name:
+        // "2" and "Backup" would name the siblings C:\Korvanis2, C:\KorvanisBackup.
+        {u"2", false}, {u"Backup", false}, {u"bin", false}, {u" \\bin", false}, {u".", false},
+        {u"..\\x", false},
+        // Steps that climb out, also as Windows trims them to "..".
+        {u"\\..", false}, {u"\\..\\Windows", false}, {u"/../x", false}, {u"\\a\\..\\..\\b", false},
+        {u"\\...\\x", false}, {u"\\.. \\x", false}, {u"\\. .", false}, {u"\\bin\\..", false},
+        {u"\\bin\\..\\..", false}, {u"\\ ..", false}, {u"\\bin/..", false}, {u"\\....", false},
+        // Drive, UNC and device prefixes, streams.
+        {u"\\C:\\Windows", false}, {u"\\\\server\\share", false}, {u"\\\\?\\C:\\x", false},
+        {u"\\\\.\\PhysicalDrive0", false}, {u"//server/share", false}, {u"\\/x", false},
+        {u"\\??\\C:\\x", false}, {u"\\bin::$INDEX_ALLOCATION", false}, {u"\\Launcher.exe:s", false},
+        // NUL, CR and other control characters; wildcards and pipes.
+        {WString(u"\\bin\0\\..", 8), false}, {u"\\bin\r", false}, {u"\\bin\r\\x", false},
+        {u"\\a\tb", false}, {u"\\*", false}, {u"\\*.*", false}, {u"\\bin\\?", false},
+        {u"\\a<b", false}, {u"\\a>b", false}, {u"\\\"x\"", false}, {u"\\a|b", false},
+        // Device names in any letter case, with an extension or trailing blanks.
+        {u"\\CON", false}, {u"\\bin\\nul", false}, {u"\\Aux.txt", false}, {u"\\PRN ", false},
+        {u"\\com1", false}, {u"\\LPT9.log", false}, {u"\\con .x", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsUsableEntry(c.entry), c.usable) << toUtf8(c.entry);
 }
 
 }  // namespace

@@ -213,15 +213,56 @@ TEST_F(Uninstaller, NoMarkerInTheFolderOrNoListLeavesEverythingAndClaimsNoSucces
     }
 }
 
-TEST_F(Uninstaller, EntriesClimbingOutOfTheInstallFolderAreSkipped) {
+TEST_F(Uninstaller, NothingOutsideTheInstallFolderIsTouched) {
+    // Hostile lists and links: every file outside the folder must stay.
     fp.files.put(u"D:\\Korvanis\\Uninstall.list",
-                 "\\..\\Windows\r\n\\..\\Other\\keep.txt\r\n/../Other\r\n\\bin\\..\\..\\Other\r\n\\Launcher.exe\r\n");
+                 "\\..\\Windows\r\n\\..\\Other\\keep.txt\r\n/../Other\r\n\\bin\\..\\..\\Other\r\n"
+                 "2\r\nBackup\r\n\\...\\Other\r\n\\.. \\Other\r\n\\\\?\\D:\\Other\r\n\\D:\\Other\r\n"
+                 "\\toOther\\keep.txt\r\n\\toOther\r\n\\keep.lnk\r\n\\bin\r\n\\Launcher.exe\r\n");
     fp.files.put(u"D:\\Windows\\system.dll", "s");
     fp.files.put(u"D:\\Other\\keep.txt", "k");
-    Run([&](FakeDialog& d, CUninstallDlg& dlg) { StartAndFinish(d, dlg); });
-    EXPECT_TRUE(Has(u"D:\\Windows\\system.dll"));
-    EXPECT_TRUE(Has(u"D:\\Other\\keep.txt"));
+    fp.files.put(u"D:\\Other\\sub\\deep.txt", "d");
+    fp.files.put(u"D:\\Korvanis2\\save.dat", "2");
+    fp.files.put(u"D:\\KorvanisBackup\\save.dat", "b");
+    fp.files.put(u"D:\\Music\\song.mp3", "m");
+    // A listed link, links inside a listed folder, and a start-menu folder
+    // that is itself a link.
+    fp.files.link(u"D:\\Korvanis\\toOther", u"D:\\Other", true);
+    fp.files.link(u"D:\\Korvanis\\keep.lnk", u"D:\\Other\\keep.txt", false);
+    fp.files.link(u"D:\\Korvanis\\bin\\music", u"D:\\Music", true);
+    fp.files.link(u"D:\\Korvanis\\bin\\Korvanis2", u"D:\\Korvanis2", true);
+    fp.files.link(u"D:\\Korvanis\\bin\\save.dat", u"D:\\KorvanisBackup\\save.dat", false);
+    const auto outside = [&] {
+        std::size_t n = fp.files.filesUnder(u"D:\\Korvanis2").size();
+        for (const char16_t* folder : {u"D:\\Windows", u"D:\\Other", u"D:\\KorvanisBackup", u"D:\\Music"})
+            n += fp.files.filesUnder(folder).size();
+        return n;
+    };
+    const std::size_t before = outside();
+    Run([&](FakeDialog& d, CUninstallDlg& dlg) {
+        StartAndFinish(d, dlg);
+        // Links are logged and removed like the files they stand in for.
+        EXPECT_TRUE(contains(Log(d), u"\nD:\\Korvanis\\toOther\n"));
+        EXPECT_TRUE(contains(Log(d), u"\nmusic\n"));
+    });
+    EXPECT_EQ(outside(), before);
+    EXPECT_EQ(before, 6u);
+    for (const char16_t* link : {u"D:\\Korvanis\\toOther", u"D:\\Korvanis\\keep.lnk", u"D:\\Korvanis\\bin\\music",
+                                 u"D:\\Korvanis\\bin\\Korvanis2", u"D:\\Korvanis\\bin\\save.dat"})
+        EXPECT_FALSE(Has(link)) << toUtf8(link);
+    EXPECT_FALSE(Has(u"D:\\Korvanis\\bin"));
     EXPECT_FALSE(Has(u"D:\\Korvanis\\Launcher.exe"));
+}
+
+TEST_F(Uninstaller, AStartMenuFolderThatIsALinkGoesAsALink) {
+    fp.files.deleteFile(WString(kMenu) + u"\\Korvane.lnk");
+    fp.files.deleteFile(WString(kMenu) + u"\\卸载游戏.lnk");
+    fp.files.removeDirectory(kMenu);
+    fp.files.put(u"C:\\Users\\player\\Documents\\Korvane\\notes.txt", "mine");
+    fp.files.link(kMenu, u"C:\\Users\\player\\Documents\\Korvane", true);
+    Run([&](FakeDialog& d, CUninstallDlg& dlg) { StartAndFinish(d, dlg); });
+    EXPECT_FALSE(Has(kMenu));
+    EXPECT_TRUE(Has(u"C:\\Users\\player\\Documents\\Korvane\\notes.txt"));
 }
 
 // ---------------------------------------------------------------- folder walks
