@@ -30,6 +30,10 @@ bool CLauncherApp::InitInstance() {
     } else {
         CLauncherDlg dlg(m_platform, LoadConfig(m_platform.system));
         dlg.DoModal();
+        // The window is gone. An installation in hand is still finished
+        // before the process ends (the window object waits for its worker);
+        // a new start meanwhile is let in, and waits for it on its own.
+        mutex.reset();
     }
     return false;
 }

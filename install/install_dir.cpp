@@ -11,6 +11,22 @@ WString CutBeforeBin(const WString& pluginPath) {
     return at == WString::npos ? pluginPath : pluginPath.substr(0, at);
 }
 
+namespace {
+WString MarkPath(const WString& folder) { return folder + u"\\" + kUnfinishedMarkName; }
+}  // namespace
+
+bool IsInstallUnfinished(Platform& platform, const WString& folder) {
+    return !folder.empty() && platform.files.find(MarkPath(folder)) == FileSystem::Kind::File;
+}
+
+void MarkInstallUnfinished(Platform& platform, const WString& folder) {
+    platform.files.writeFile(MarkPath(folder), {});
+}
+
+void MarkInstallFinished(Platform& platform, const WString& folder) {
+    platform.files.deleteFile(MarkPath(folder));
+}
+
 bool FindInstallDir(CLauncherDlg& dlg) {
     Platform& p = dlg.platform();
     // The value is read into the 255-unit buffer at its real size; a value

@@ -1,5 +1,7 @@
 #include "launcher/launcher_dlg.h"
 
+#include <algorithm>
+
 #include "install/drives.h"
 #include "install/install_dir.h"
 #include "install/shortcuts.h"
@@ -147,7 +149,9 @@ void CLauncherDlg::StopInstallWorker() {
 
 void CLauncherDlg::RunStartup() {
     FindInstallDir(*this);
-    if (IsClientInstalled(*this)) {
+    // A client whose installation was cut short (a kill, a power cut, a
+    // failure) is not installed yet: the installation path finishes it.
+    if (IsClientInstalled(*this) && !IsInstallUnfinished(m_platform, m_szInstallDir.str())) {
         m_wndLoginPage.m_strClientDir = m_szInstallDir.str();
         if (!CheckLauncherUpdate()) {
             m_wndLoginPage.Navigate(m_strStartUrl);
@@ -159,7 +163,8 @@ void CLauncherDlg::RunStartup() {
         }
     }
 
-    // Installation: the client is missing, or was too old and uninstalled.
+    // Installation: the client is missing, was too old and uninstalled, or
+    // its installation was cut short.
     m_wndWaitingPage.ShowWindow(true);
     m_wndWaitingPage.Navigate(SitePage(u"/micro/waiting.php"));
     m_wndLoginPage.ShowWindow(false);
@@ -172,11 +177,24 @@ void CLauncherDlg::RunStartup() {
     SurveyDrives(m_platform, count, descriptions.data(), freeBytes.data(), letters.data());
     const char16_t letter = ChooseInstallDrive(descriptions.data(), freeBytes.data(), letters.data());
 
-    const WString folder = DefaultInstallDir(letter);
+    // An unfinished installation is finished where it lies, never begun
+    // again on another drive: look in the folder found above and on both
+    // drives the choice can take.
+    WString folder = DefaultInstallDir(letter);
+    if (IsInstallUnfinished(m_platform, m_szInstallDir.str())) {
+        folder = m_szInstallDir.str();
+    } else {
+        for (int i = 0; i < std::min(count, 2); ++i)
+            if (IsInstallUnfinished(m_platform, DefaultInstallDir(letters[i]))) {
+                folder = DefaultInstallDir(letters[i]);
+                break;
+            }
+    }
     m_szInstallDir.assign(folder);
     m_installTask.m_szExtractDir.assign(folder);
     m_wndLoginPage.m_strClientDir = m_szInstallDir.str();
     m_platform.files.createDirectory(m_szInstallDir.str());
+    MarkInstallUnfinished(m_platform, m_szInstallDir.str());
     InitVideoPreset(*this);
     PlaceLauncherFiles(*this);
     m_installTask.RequestExtraction();

@@ -39,10 +39,9 @@ struct InstallWorkerContext {
     std::atomic<bool> m_bStopWorker{false};
 
     void RequestExtraction() { m_bExtractRequested.store(1, std::memory_order_release); }
+    // One exchange: a request raised while it is taken is never lost.
     bool TakeExtractionRequest() {
-        if (m_bExtractRequested.load(std::memory_order_acquire) == 0) return false;
-        m_bExtractRequested.store(0, std::memory_order_relaxed);
-        return true;
+        return m_bExtractRequested.exchange(0, std::memory_order_acquire) != 0;
     }
 };
 

@@ -1,6 +1,7 @@
 #include "update/install_worker.h"
 
 #include "app/config.h"
+#include "install/install_dir.h"
 #include "platform/fixed_text.h"
 #include "platform/text.h"
 
@@ -21,18 +22,44 @@ std::unique_ptr<Process> StartHidden(Platform& platform, std::u16string_view pat
     return platform.processes.start(start);
 }
 
+// Takes the install lock, waiting while another launcher holds it; null
+// when the window goes away meanwhile. `waited` tells whether it was held.
+std::unique_ptr<NamedMutex> TakeInstallLock(Platform& platform, InstallWorkerContext& context,
+                                            bool& waited) {
+    waited = false;
+    for (;;) {
+        bool held = false;
+        auto lock = platform.system.createNamedMutex(kInstallLockName, held);
+        if (!held) return lock;
+        lock.reset();
+        waited = true;
+        if (context.m_bStopWorker.load()) return nullptr;
+        platform.system.sleep(64);
+    }
+}
+
 // One extraction and registration; m_nInstallDone is set whatever happens.
+// The folder's unfinished mark goes only when both steps have succeeded, so
+// that a kill, a power cut or a failure is finished by the next start.
 void Install(Platform& platform, InstallWorkerContext& context) {
     const WString dir = context.m_szExtractDir.str();
+    bool waited = false;
+    const auto lock = TakeInstallLock(platform, context, waited);
+    if (!lock) return;
+    if (waited && !IsInstallUnfinished(platform, dir)) {
+        // The launcher that held the lock has finished this installation.
+        context.m_nInstallDone.store(1);
+        return;
+    }
     if (context.m_pEventSink) context.m_pEventSink->OnInstallStart();
 
     auto extractor = StartHidden(platform, u"%s/7zr.exe x -r %s/KVNClient.7z -y", dir);
     const std::optional<std::uint32_t> extracted =
         extractor ? extractor->wait() : std::optional<std::uint32_t>{};
     extractor.reset();
-    // An extractor that did not run, or reported a failure, leaves no
-    // complete client to register.
-    if (!extracted || *extracted != 0) {
+    // 7-Zip's exit code 1 is a warning (a file it could not overwrite, say);
+    // 2 and above, or no run at all, leave no complete client to register.
+    if (!extracted || *extracted > 1) {
         AfxMessageBox(platform, u"解压失败");
         context.m_nInstallDone.store(1);
         return;
@@ -44,8 +71,9 @@ void Install(Platform& platform, InstallWorkerContext& context) {
         context.m_nInstallDone.store(1);
         return;
     }
-    registration->wait();
+    const std::optional<std::uint32_t> registered = registration->wait();
     registration.reset();
+    if (registered == 0u) MarkInstallFinished(platform, dir);
     context.m_nInstallDone.store(1);
 }
 

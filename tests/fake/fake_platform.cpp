@@ -704,6 +704,7 @@ int FakeUi::runModal(int templateId, DialogHandler& handler, Dialog*) {
         dialog.ended = true;  // the window is gone
     }
     lastDialog = previous;
+    if (onDestroyed) onDestroyed();
     return dialog.result;
 }
 
@@ -749,11 +750,18 @@ std::set<WString>& FakeSystem::heldMutexes() {
     return held;
 }
 
+// Named mutexes are taken from worker threads too.
+static std::mutex& heldMutexesLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 namespace {
 class FakeMutex : public NamedMutex {
 public:
     explicit FakeMutex(WString name, bool owner) : name_(std::move(name)), owner_(owner) {}
     ~FakeMutex() override {
+        std::lock_guard lock(heldMutexesLock());
         if (owner_) FakeSystem::heldMutexes().erase(name_);
     }
 
@@ -764,6 +772,7 @@ private:
 }  // namespace
 
 std::unique_ptr<NamedMutex> FakeSystem::createNamedMutex(const WString& name, bool& alreadyExisted) {
+    std::lock_guard lock(heldMutexesLock());
     alreadyExisted = heldMutexes().count(name) > 0;
     if (!alreadyExisted) heldMutexes().insert(name);
     return std::make_unique<FakeMutex>(name, !alreadyExisted);

@@ -204,6 +204,8 @@ public:
     std::vector<std::unique_ptr<FakeDialog>> dialogs;  // every dialog run
     // Runs on each new dialog before its initialisation (to set it up).
     std::function<void(FakeDialog&)> beforeInit;
+    // Called once a dialog's window is gone, as runModal returns.
+    std::function<void()> onDestroyed;
     std::mutex mutex;
 };
 

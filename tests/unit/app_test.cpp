@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "app/config.h"
 #include "app/launcher_app.h"
+#include "install/install_dir.h"
 #include "res/resource.h"
 #include "tests/fake/fake_platform.h"
 
@@ -53,6 +57,43 @@ TEST_F(AppMode, ASecondCopyShowsTheGbkBoxAndRunsNoDialog) {
     again.InitInstance();
     EXPECT_EQ(third.ui.templatesRun, std::vector<int>{IDD_LAUNCHER_DIALOG});
     EXPECT_TRUE(third.ui.gbkBoxes.empty());
+}
+
+TEST_F(AppMode, ClosedDuringInstallationTheWindowGoesTheInstallationEndsAndANewStartIsLetIn) {
+    FakePlatform first;
+    first.system.realSleep = true;
+    std::atomic<bool> extracting{false}, release{false};
+    first.processes.behaviour = [&](const ProcessStart& r) -> std::optional<std::uint32_t> {
+        if (r.commandLine.find(u"7zr.exe") != WString::npos) {
+            extracting = true;
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return 0;
+    };
+    std::atomic<bool> windowGone{false};
+    first.ui.whileOpen[IDD_LAUNCHER_DIALOG] = [&](fake::FakeDialog& d, DialogHandler& h) {
+        while (!extracting) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        d.click(h, IDC_BTN_CLOSE);
+        EXPECT_TRUE(d.ended);
+    };
+    first.ui.onDestroyed = [&] { windowGone = true; };
+    std::thread run([&] {
+        CLauncherApp app(first);
+        app.InitInstance();
+    });
+    while (!windowGone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The window is gone while 7zr.exe still runs: a new start is not refused.
+    bool existed = true;
+    auto second = first.system.createNamedMutex(kMutexName, existed);
+    EXPECT_FALSE(existed);
+    second.reset();
+    EXPECT_TRUE(IsInstallUnfinished(first, u"C:\\Korvanis"));
+    release = true;
+    run.join();
+    // The installation in hand was finished before the process ended.
+    std::lock_guard lock(first.processes.mutex);
+    ASSERT_EQ(first.processes.started.size(), 2u);
+    EXPECT_FALSE(IsInstallUnfinished(first, u"C:\\Korvanis"));
 }
 
 TEST(Config, EnvironmentOverridesTheBuiltInHosts) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "install/install_dir.h"
 #include "tests/fake/fake_platform.h"
 #include "update/install_worker.h"
 
@@ -30,6 +31,9 @@ struct WorkerTest : ::testing::Test {
     std::thread worker;
 
     void SetUp() override {
+        fake::FakeSystem::heldMutexes().clear();
+        fp.files.addDrive(u'D');
+        fp.files.mkdirs(u"D:\\Korvanis");
         fp.system.realSleep = true;
         sink.processes = &fp.processes;
         worker = std::thread([this] { InstallWorker(fp.platform, &context); });
@@ -60,11 +64,19 @@ struct WorkerTest : ::testing::Test {
         std::lock_guard lock(fp.ui.mutex);
         return fp.ui.boxes.size();
     }
+    bool Unfinished() { return IsInstallUnfinished(fp.platform, u"D:\\Korvanis"); }
+    void Forget() {
+        std::scoped_lock lock(fp.processes.mutex, fp.ui.mutex);
+        fp.processes.started.clear();
+        fp.ui.boxes.clear();
+    }
 };
 
 TEST_F(WorkerTest, ExtractsThenRegistersHiddenInTheInstallFolder) {
+    MarkInstallUnfinished(fp.platform, u"D:\\Korvanis");
     Request(u"D:\\Korvanis");
     ASSERT_TRUE(WaitFor([&] { return context.m_nInstallDone.load() == 1; }));
+    EXPECT_FALSE(Unfinished());  // both steps done: the installation is complete
     EXPECT_EQ(sink.starts.load(), 1);
     EXPECT_EQ(sink.processesAtStart.load(), 0u);  // the event comes before the extractor
     const auto started = Started();
@@ -94,12 +106,60 @@ TEST_F(WorkerTest, ExtractorThatCannotStartOrFailsStopsBeforeRegistration) {
     }
 }
 
-TEST_F(WorkerTest, ExtractorExitingWithAnErrorIsAFailedExtraction) {
-    fp.processes.behaviour = [](const ProcessStart&) { return std::optional<std::uint32_t>{2}; };
+TEST_F(WorkerTest, SevenZipExitCodeOneIsAWarningTwoAndAboveAFailedExtraction) {
+    struct Case {
+        std::uint32_t extractor, registration;
+        bool registers, finished;
+    };
+    // A registration that runs but fails is not reported, but leaves the
+    // installation unfinished for the next start.
+    for (const Case c : {Case{0, 0, true, true}, Case{1, 0, true, true}, Case{2, 0, false, false},
+                         Case{7, 0, false, false}, Case{8, 0, false, false}, Case{255, 0, false, false},
+                         Case{1, 3, true, false}}) {
+        Forget();
+        MarkInstallUnfinished(fp.platform, u"D:\\Korvanis");
+        fp.processes.behaviour = [c](const ProcessStart& r) {
+            return std::optional<std::uint32_t>{r.commandLine.starts_with(u"regsvr32") ? c.registration
+                                                                                    : c.extractor};
+        };
+        Request(u"D:\\Korvanis");
+        ASSERT_TRUE(WaitFor([&] {
+            return c.registers ? Started().size() == 2 && Unfinished() != c.finished : Boxes() == 1;
+        })) << c.extractor;
+        EXPECT_EQ(Started().size(), c.registers ? 2u : 1u) << c.extractor;
+        EXPECT_EQ(Boxes(), c.registers ? 0u : 1u) << c.extractor;
+        EXPECT_EQ(Unfinished(), !c.finished) << c.extractor;
+        EXPECT_EQ(context.m_nInstallDone.load(), 1);
+    }
+}
+
+TEST_F(WorkerTest, OneLauncherInstallsAtATime) {
+    // Another launcher, closed during its installation, is still finishing
+    // it: this one waits, and finds the work done.
+    MarkInstallUnfinished(fp.platform, u"D:\\Korvanis");
+    bool held = true;
+    auto other = fp.system.createNamedMutex(kInstallLockName, held);
+    ASSERT_FALSE(held);
     Request(u"D:\\Korvanis");
+    const unsigned sleeps = fp.system.sleeps.load();
+    ASSERT_TRUE(WaitFor([&] { return fp.system.sleeps.load() >= sleeps + 5; }));
+    EXPECT_TRUE(Started().empty());
+    EXPECT_EQ(sink.starts.load(), 0);
+    MarkInstallFinished(fp.platform, u"D:\\Korvanis");
+    other.reset();
     ASSERT_TRUE(WaitFor([&] { return context.m_nInstallDone.load() == 1; }));
-    EXPECT_EQ(Started().size(), 1u);
-    EXPECT_EQ(Boxes(), 1u);
+    EXPECT_TRUE(Started().empty());
+    EXPECT_EQ(sink.starts.load(), 0);
+
+    // The other one failed or was killed: this one does the work itself.
+    MarkInstallUnfinished(fp.platform, u"D:\\Korvanis");
+    other = fp.system.createNamedMutex(kInstallLockName, held);
+    Request(u"D:\\Korvanis");
+    ASSERT_TRUE(WaitFor([&] { return fp.system.sleeps.load() >= sleeps + 10; }));
+    EXPECT_TRUE(Started().empty());
+    other.reset();
+    ASSERT_TRUE(WaitFor([&] { return Started().size() == 2 && !Unfinished(); }));
+    EXPECT_EQ(sink.starts.load(), 1);
 }
 
 TEST_F(WorkerTest, RegistrationThatCannotStartIsReported) {

@@ -183,6 +183,69 @@ TEST_F(LauncherWindow, ExtractionIsRequestedEvenWhenNothingIsCopied) {
     EXPECT_EQ(p.processes.started[0].request.workingDirectory, u"C:\\Korvanis");
 }
 
+TEST_F(LauncherWindow, AnUnfinishedInstallationIsFinishedInItsOwnFolder) {
+    // A first installation on C: was killed after 7zr.exe had unpacked the
+    // client: Launcher.exe is there, the plug-in is not registered. C: is now
+    // short of space, so a fresh choice would take D:.
+    p.files.addDrive(u'D');
+    p.drives.drives = {{u'C', 3, DiskSpace{1ull << 30, 100ull << 30, 1ull << 30}},
+                       {u'D', 3, DiskSpace{500ull << 30, 900ull << 30, 500ull << 30}}};
+    p.files.put(u"C:\\Korvanis\\Login.exe", "launcher");
+    p.files.put(u"C:\\Korvanis\\Launcher.exe", "client");
+    MarkInstallUnfinished(p, u"C:\\Korvanis");
+    bool markedDuringExtraction = false;
+    p.processes.behaviour = [&](const ProcessStart& r) -> std::optional<std::uint32_t> {
+        if (r.commandLine.find(u"7zr.exe") != WString::npos)
+            markedDuringExtraction = IsInstallUnfinished(p, u"C:\\Korvanis");
+        return 0;
+    };
+    // Started from the desktop link (in the install folder), the start-menu
+    // link, or the package elsewhere: the same folder each time.
+    for (const char16_t* from : {u"C:\\Korvanis", u"C:\\Users\\player\\Desktop", u"C:\\Games"}) {
+        p.system.currentDir = from;
+        p.system.moduleFile = WString(from) + u"\\Login.exe";
+        MarkInstallUnfinished(p, u"C:\\Korvanis");
+        markedDuringExtraction = false;
+        Open([&](FakeDialog& d, CLauncherDlg& dlg) {
+            EXPECT_TRUE(d.webViews[1]->isVisible()) << toUtf8(from);
+            EXPECT_EQ(dlg.m_szInstallDir.str(), u"C:\\Korvanis") << toUtf8(from);
+            EXPECT_EQ(dlg.m_installTask.m_szExtractDir.str(), u"C:\\Korvanis");
+            for (int i = 0; i < 5000 && dlg.m_installTask.m_nInstallDone.load() == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            EXPECT_EQ(dlg.m_installTask.m_nInstallDone.load(), 1);
+        });
+        EXPECT_TRUE(markedDuringExtraction) << toUtf8(from);
+        EXPECT_FALSE(IsInstallUnfinished(p, u"C:\\Korvanis")) << toUtf8(from);
+        EXPECT_FALSE(p.files.exists(u"D:\\Korvanis")) << toUtf8(from);
+    }
+
+    // Finished: the next start from the install folder goes straight to the login page.
+    p.system.currentDir = u"C:\\Korvanis";
+    p.system.moduleFile = u"C:\\Korvanis\\Login.exe";
+    const std::size_t started = p.processes.started.size();
+    Open([&](FakeDialog& d, CLauncherDlg&) {
+        EXPECT_TRUE(d.webViews[0]->isVisible());
+        EXPECT_FALSE(d.webViews[1]->isVisible());
+    });
+    EXPECT_EQ(p.processes.started.size(), started);
+}
+
+TEST_F(LauncherWindow, AFirstInstallationIsMarkedUnfinishedUntilRegistered) {
+    p.files.put(u"C:\\Games\\Login.exe", "launcher");
+    std::vector<bool> marked;  // when 7zr.exe and regsvr32 start
+    p.processes.behaviour = [&](const ProcessStart&) -> std::optional<std::uint32_t> {
+        marked.push_back(IsInstallUnfinished(p, u"C:\\Korvanis"));
+        return 0;
+    };
+    Open([&](FakeDialog&, CLauncherDlg& dlg) {
+        for (int i = 0; i < 5000 && dlg.m_installTask.m_nInstallDone.load() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    EXPECT_EQ(marked, (std::vector<bool>{true, true}));
+    EXPECT_FALSE(IsInstallUnfinished(p, u"C:\\Korvanis"));
+    EXPECT_EQ(p.files.copies.size(), 7u);
+}
+
 TEST_F(LauncherWindow, TimerFollowsTheCountersAndSwitchesWhenInstalled) {
     p.files.put(u"C:\\Games\\Launcher.exe", "client");
     Open([&](FakeDialog& d, CLauncherDlg& dlg) {

@@ -4,6 +4,8 @@
 # unregisters the plug-in, removes the listed files and folders and the
 # links, keeps the skin and the running launcher, and its button, now
 # "确定", ends it with 0.
+# A hostile list and links to outside folders cost no file outside the
+# install folder.
 # Usage: uninstall.sh <build dir> <source dir>; needs a display (Xvfb).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,6 +26,24 @@ wait_for 300 login_pages_at_least 1 || fail "login page not shown after installa
 kill $first; wait $first 2>/dev/null || true
 echo "ok: installed"
 
+# Hostile set-ups: siblings that entries without a leading separator would
+# name, steps up in every spelling, links (listed, inside a listed folder,
+# on the way to a listed name, in the start-menu folder) to outside folders
+# and files, and a folder literally named "..\.." inside bin.
+outside=("$state/C/Korvanis2" "$state/C/KorvanisBackup" "$state/C/Windows" "$state/elsewhere" "$state/C/Users")
+for o in "${outside[@]}"; do mkdir -p "$o/sub"; echo keep > "$o/a.txt"; echo keep > "$o/sub/b.txt"; done
+echo keep > "$state/C/root.txt"
+printf '2\r\nBackup\r\n\\..\\Windows\r\n/../Windows\r\n\\...\\Windows\r\n\\.. \\Windows\r\n' >> "$inst/Uninstall.list"
+printf '\\bin\\..\\..\\Users\r\n\\toElsewhere\r\n\\viaLink\\a.txt\r\n\\C:\\Windows\r\n' >> "$inst/Uninstall.list"
+ln -s "$state/elsewhere" "$inst/toElsewhere"
+ln -s "$state/C/Windows" "$inst/viaLink"
+ln -s "$state/C/Users" "$inst/bin/users"
+ln -s "$state/C/root.txt" "$inst/bin/root.lnk"
+ln -s "$state/C/Korvanis2" "$menu/Korvanis2"
+mkdir -p "$inst/bin/..\\.."; echo x > "$inst/bin/..\\../x.txt"
+count_outside() { { find "${outside[@]}" -type f; echo "$state/C/root.txt"; } | xargs -d '\n' ls 2>/dev/null | wc -l; }
+before=$(count_outside)
+
 cd "$inst"
 ./Login.exe -Uninstall & un=$!; pids+=($un)
 wait_for 200 window_of $un "Login" || fail "no uninstall question"
@@ -34,6 +54,13 @@ wait_for 100 bash -c "[ ! -e '$menu' ] && [ ! -e '$HOME/Desktop/Korvane.desktop'
 for f in kvnversion.ini KVNClient.7z 7zr.exe; do [ ! -e "$inst/$f" ] || fail "$f left"; done
 for f in LauncherDlg.bmp Login.exe; do [ -e "$inst/$f" ] || fail "$f removed"; done
 echo "ok: plug-in unregistered, listed files and links removed, skin and launcher kept"
+lost=$((before - $(count_outside)))
+echo "files lost outside the install folder: $lost (of $before)"
+[ "$lost" = 0 ] || fail "$lost files outside the install folder were removed"
+[ -L "$inst/viaLink" ] || fail "an unlisted link was removed"
+for l in toElsewhere bin/users bin/root.lnk; do [ ! -L "$inst/$l" ] || fail "link $l left"; done
+[ ! -e "$inst/bin/..\\.." ] || fail "the folder named ..\\.. was left"
+echo "ok: links removed as links, nothing outside touched"
 
 # The one button is the default one: Enter presses it.
 win=$(window_of $un "卸载程序" | head -1)
