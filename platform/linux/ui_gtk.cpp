@@ -330,6 +330,9 @@ void UiDialog::destroyWindow() {
     for (auto& [id, source] : timers_) g_source_remove(source);
     timers_.clear();
     gtk_widget_destroy(window_);
+    // Off the screen now, not at the next turn of a loop: the thread may
+    // next wait for a worker that is still finishing an installation.
+    gdk_display_flush(gdk_display_get_default());
     g_object_unref(window_);
     window_ = nullptr;
     fixed_ = nullptr;

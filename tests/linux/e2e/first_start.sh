@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # End to end on Linux: mode by arguments, single instance, a first start
 # from nothing to the login page, and a second start that finds the install.
+# Then a first installation killed (kill -9) at several points is finished
+# by the next start, from the package, the desktop link or the start-menu
+# link; and the close button closes the window at once during installation,
+# while a new start is let in and ends at the login page.
 # Usage: first_start.sh <build dir> <source dir>; needs a display (Xvfb).
 set -euo pipefail
 source "$(dirname "$0")/lib.bash"
@@ -75,4 +79,105 @@ again=$(find /proc -mindepth 2 -maxdepth 2 -name exe -lname "$inst/Login.exe" 2>
 [ ! -e "$inst/Uninstall.list" ] || fail "files were copied again"
 grep -q '"target": "/micro/waiting.php"' "$state/requests.log" || fail "waiting page never shown"
 [ "$(grep -c '"target": "/micro/waiting.php"' "$state/requests.log")" -eq 1 ] || fail "waiting page on the second start"
+kill $again; wait $again 2>/dev/null || true
+echo "ok: first start, single instance, second start"
+
+# ---- Installations cut short. 7zr.exe and regsvr32 wait at gates the
+# checks open, so that a kill lands at a known point.
+gates=$state/gates; mkdir -p "$gates" "$state/gate-bin"
+cat > "$state/gate-bin/regsvr32" <<GATE
+#!/bin/sh
+echo \$\$ >> "$gates/regsvr32.started"
+while [ ! -e "$gates/regsvr32.go" ]; do sleep 0.02; done
+exec "$build/standins/bin/regsvr32" "\$@"
+GATE
+cat > "$pkg/7zr.exe" <<GATE
+#!/bin/sh
+echo \$\$ >> "$gates/7zr.started"
+while [ ! -e "$gates/7zr.go" ]; do sleep 0.02; done
+exec "$(command -v 7zz)" "\$@"
+GATE
+chmod +x "$state/gate-bin/regsvr32" "$pkg/7zr.exe"
+export PATH=$state/gate-bin:$PATH
+registry=$XDG_CONFIG_HOME/korvane/registry.ini
+menu_link=$XDG_DATA_HOME/applications/Korvane/Korvane.desktop
+desk_link=$HOME/Desktop/Korvane.desktop
+registered() { grep -qF 'Path=C:\\Korvanis\\bin\\npKVNWebPlayer.dll' "$registry" 2>/dev/null; }
+fresh_machine() {
+  for p in $(kvn_strays); do kill -9 "$p" 2>/dev/null || true; done
+  rm -rf "$inst" "$registry" "$gates"/* "$desk_link" "$(dirname "$menu_link")"
+}
+# Runs a link the way a desktop does: its Exec line in its Path folder.
+start_link() {
+  local exec dir
+  exec=$(sed -n 's/^Exec=//p' "$1" | head -1); dir=$(sed -n 's/^Path=//p' "$1" | head -1)
+  eval "set -- $exec"
+  (cd "${dir:-$HOME}" && exec "$@") & started=$!; pids+=($started)
+}
+# The next start finishes the installation: registered, login page shown,
+# the unfinished mark gone.
+expect_repaired() {
+  local pages=$(requests_for /micro/) how=$1; shift
+  touch "$gates/7zr.go" "$gates/regsvr32.go"
+  "$@"
+  wait_for 600 registered || fail "$how: plug-in not registered by the next start"
+  wait_for 300 login_pages_at_least $((pages + 1)) || fail "$how: no login page after the repair"
+  [ -e "$inst/Launcher.exe" ] && [ -e "$inst/bin/npKVNWebPlayer.dll" ] || fail "$how: client not unpacked"
+  [ ! -e "$inst/install.unfinished" ] || fail "$how: installation still marked unfinished"
+  [ "$(ls -d "$state"/C/Korvanis* | wc -l)" = 1 ] || fail "$how: a second install folder"
+  kill $started; wait $started 2>/dev/null || true
+  echo "ok: killed $how: repaired by the next start"
+}
+from_package() { (cd "$pkg" && exec ./Login.exe) & started=$!; pids+=($started); }
+
+# Killed while copying its files (before the extraction was asked for).
+fresh_machine
+(cd "$pkg" && exec ./Login.exe) & victim=$!; pids+=($victim)
+wait_for 300 test -e "$inst/install.unfinished" || fail "no unfinished mark"
+kill -9 $victim; wait $victim 2>/dev/null || true
+expect_repaired "before the extraction, started again from the package" from_package
+
+# Killed during 7zr.exe; the orphaned 7zr.exe then finishes unpacking, so
+# Launcher.exe is there but the plug-in is not registered.
+fresh_machine
+(cd "$pkg" && exec ./Login.exe) & victim=$!; pids+=($victim)
+wait_for 300 test -e "$gates/7zr.started" || fail "7zr.exe not started"
+kill -9 $victim; wait $victim 2>/dev/null || true
+touch "$gates/7zr.go"
+wait_for 300 test -e "$inst/Launcher.exe" || fail "the orphaned 7zr.exe did not unpack"
+rm -f "$gates/7zr.started"
+registered && fail "registered without regsvr32"
+expect_repaired "during 7zr.exe, started again from the desktop link" start_link "$desk_link"
+
+# Killed between 7zr.exe and regsvr32 (regsvr32 never runs).
+fresh_machine
+touch "$gates/7zr.go"
+(cd "$pkg" && exec ./Login.exe) & victim=$!; pids+=($victim)
+wait_for 600 test -e "$gates/regsvr32.started" || fail "regsvr32 not started"
+kill -9 $victim; wait $victim 2>/dev/null || true
+kill -9 $(cat "$gates/regsvr32.started")
+expect_repaired "between 7zr.exe and regsvr32, started again from the start-menu link" start_link "$menu_link"
+
+# ---- The close button during installation: the window goes at once; the
+# work in hand is finished in the background, and a new start meanwhile is
+# let in, waits for it, and shows the login page.
+fresh_machine
+(cd "$pkg" && exec ./Login.exe) & closer=$!; pids+=($closer)
+wait_for 300 test -e "$gates/7zr.started" || fail "7zr.exe not started"
+win=$(window_of $closer "Korvane安装程序" | head -1)
+[ -n "$win" ] || fail "no launcher window"
+ms=$(python3 "$src/tests/linux/e2e/xwin.py" clickgone "$win" 993 93) || fail "the window stayed after the close click"
+echo "close click to window gone: $ms ms"
+kill -0 $closer || fail "the installation in hand was dropped"
+pages=$(requests_for /micro/)
+start_link "$desk_link"; second=$started
+wait_for 300 window_of $second "Korvane安装程序" || fail "a new start during the background work was refused"
+window_of $second "Korvane" >/dev/null 2>&1 && fail "a new start was told the launcher runs already"
+touch "$gates/7zr.go" "$gates/regsvr32.go"
+wait_exit $closer 600 || fail "the closed launcher did not end after its installation"
+wait_for 300 login_pages_at_least $((pages + 1)) || fail "the new start showed no login page"
+registered || fail "plug-in not registered"
+[ ! -e "$inst/install.unfinished" ] || fail "installation still marked unfinished"
+[ "$(wc -l < "$gates/7zr.started")" = 1 ] || fail "the client was unpacked twice at once"
+echo "ok: closed during installation: window gone at once, installation finished, new start let in"
 echo "PASS"

@@ -7,6 +7,10 @@ xwin.py close WINDOW    sends WM_DELETE_WINDOW, as a window manager does for
 xwin.py watch FILE      writes "ready", then one line "<window> <state>" per
                         WM_CHANGE_STATE request a client sends to the root
                         window (state 3 asks to be iconified)
+xwin.py clickgone WINDOW X Y
+                        clicks at (X, Y) in the window (XTest) and prints the
+                        milliseconds from the button's release until the
+                        window is unmapped; exits 1 when it stays 30 s
 """
 import ctypes
 import ctypes.util
@@ -16,7 +20,9 @@ x11 = ctypes.cdll.LoadLibrary(ctypes.util.find_library("X11") or "libX11.so.6")
 
 Window = Atom = ctypes.c_ulong
 ClientMessage = 33
+StructureNotifyMask = 1 << 17
 SubstructureNotifyMask = 1 << 19
+UnmapNotify, DestroyNotify = 18, 17
 NoEventMask = 0
 
 
@@ -40,6 +46,7 @@ x11.XSelectInput.argtypes = [ctypes.c_void_p, Window, ctypes.c_long]
 x11.XSendEvent.argtypes = [ctypes.c_void_p, Window, ctypes.c_int, ctypes.c_long, ctypes.POINTER(XEvent)]
 x11.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.POINTER(XEvent)]
 x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+x11.XPending.argtypes = [ctypes.c_void_p]
 
 
 def display():
@@ -80,9 +87,38 @@ def watch(path):
                 out.write("%d %d\n" % (ev.xclient.window, ev.xclient.l[0]))
 
 
+def click_gone(window, x, y):
+    import time
+    xtst = ctypes.cdll.LoadLibrary(ctypes.util.find_library("Xtst") or "libXtst.so.6")
+    d = display()
+    x11.XSelectInput(d, window, StructureNotifyMask)
+    rx, ry, child = ctypes.c_int(), ctypes.c_int(), Window()
+    x11.XTranslateCoordinates.argtypes = [ctypes.c_void_p, Window, Window, ctypes.c_int, ctypes.c_int,
+                                          ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int),
+                                          ctypes.POINTER(Window)]
+    x11.XTranslateCoordinates(d, window, x11.XDefaultRootWindow(d), x, y, ctypes.byref(rx),
+                              ctypes.byref(ry), ctypes.byref(child))
+    xtst.XTestFakeMotionEvent(ctypes.c_void_p(d), -1, rx.value, ry.value, 0)
+    xtst.XTestFakeButtonEvent(ctypes.c_void_p(d), 1, 1, 0)
+    xtst.XTestFakeButtonEvent(ctypes.c_void_p(d), 1, 0, 0)
+    x11.XSync(d, 0)
+    start = time.monotonic()
+    ev = XEvent()
+    while time.monotonic() - start < 30:
+        while x11.XPending(d):
+            x11.XNextEvent(d, ctypes.byref(ev))
+            if ev.type in (UnmapNotify, DestroyNotify):
+                print("%.0f" % ((time.monotonic() - start) * 1000))
+                return
+        time.sleep(0.001)
+    sys.exit(1)
+
+
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "close":
         close(int(sys.argv[2], 0))
+    elif len(sys.argv) == 5 and sys.argv[1] == "clickgone":
+        click_gone(int(sys.argv[2], 0), int(sys.argv[3]), int(sys.argv[4]))
     elif len(sys.argv) == 3 and sys.argv[1] == "watch":
         watch(sys.argv[2])
     else:
