@@ -4,6 +4,9 @@
 # package there before its window shows; with the client present nothing is
 # copied, and a login page address carrying "?user=" hands the login to the
 # game client (kvnlogin.dat, Launcher.exe started) and ends with code 0.
+# The installed uninstaller, given a hostile list (and a junction to an
+# outside folder when this Wine can make one), removes nothing outside
+# C:\Korvanis.
 source "$(dirname "$0")/e2e_lib.bash" "$1" "$2" "$0"
 
 start_server
@@ -61,6 +64,39 @@ if [ "$PACKAGE" = "$BUILD/package" ]; then
 fi
 click_close_button "$win"
 wait_exit "$pid" 30 || fail "client missing: the close button did not end the launcher"
+
+if [ "$PACKAGE" = "$BUILD/package" ]; then
+  # ---- the uninstaller over a hostile list
+  OUTSIDE="$DRIVE_C/Korvanis2 $DRIVE_C/KorvanisBackup $DRIVE_C/Outside $DRIVE_C/Korvanis.old"
+  for o in $OUTSIDE; do mkdir -p "$o/sub"; echo keep > "$o/a.txt"; echo keep > "$o/sub/b.txt"; done
+  printf '2\r\nBackup\r\n.old\r\n\\..\\Outside\r\n/../Outside\r\n\\...\\Outside\r\n\\.. \\Outside\r\n' >> "$INSTALL/Uninstall.list"
+  printf '\\bin\\..\\..\\Outside\r\n\\C:\\Outside\r\n\\\\?\\C:\\Outside\r\n\\\\.\\C:\\Outside\r\n' >> "$INSTALL/Uninstall.list"
+  printf '\\..\\Korvanis2\\a.txt\r\n\\*\r\n\\..\\*\r\n\\jn\r\n' >> "$INSTALL/Uninstall.list"
+  # Junctions to an outside folder, listed and inside a listed folder.
+  junctions=0
+  for j in jn bin/jn; do
+    wine cmd /c mklink /J "C:\\Korvanis\\${j/\//\\}" 'C:\Outside' >/dev/null 2>&1 || true
+    [ -e "$INSTALL/$j" ] && junctions=$((junctions + 1))
+  done
+  [ "$junctions" = 0 ] && echo "note: this Wine cannot make a junction (mklink /J fails); none checked"
+  before=$(find $OUTSIDE -type f | wc -l)
+  start_login "$INSTALL" -Uninstall
+  pid=$LAST_PID
+  box=$(wait_window 'Login' 60) || fail "uninstaller: no question"
+  key_to "$box" Return
+  wait_window '卸载程序' 60 >/dev/null || fail "uninstaller: no window"
+  for _ in $(seq 1 240); do
+    [ ! -e "$INSTALL/bin" ] && [ ! -e "$INSTALL/Launcher.exe" ] && ! ls "$DRIVE_C"/users/*/AppData/Roaming/Microsoft/Windows/'Start Menu'/Programs/Korvane >/dev/null 2>&1 && break
+    sleep 0.25
+  done
+  [ ! -e "$INSTALL/bin" ] && [ ! -e "$INSTALL/Launcher.exe" ] || fail "uninstaller: listed files not removed"
+  press_until_exit "$pid" '卸载程序' Escape 60 || fail "uninstaller: the window did not close"
+  lost=$((before - $(find $OUTSIDE -type f | wc -l)))
+  echo "files lost outside the install folder: $lost (of $before)"
+  [ "$lost" = 0 ] || fail "the uninstaller removed $lost files outside C:\\Korvanis"
+  [ -e "$INSTALL/jn" ] && fail "a listed junction was left"
+  pass "uninstaller: hostile list and $junctions junctions, nothing outside C:\\Korvanis removed"
+fi
 
 # ---- client present: nothing copied; the login hand-off
 reset_machine
