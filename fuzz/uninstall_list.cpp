@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string nativeFolder = kvn::linuxp::NativePath(folder);
     for (const Bytes& raw : entries) {
         const WString entry = system->fromAnsi(raw);
-        if (!kvn::IsEntryInsideFolder(entry)) continue;
+        if (!kvn::IsUsableEntry(entry)) continue;
         const WString path = folder + entry;
         KVN_PROPERTY(entry.empty() || entry[0] == u'\\' || entry[0] == u'/');
         KVN_PROPERTY(entry.find(u'\0') == WString::npos && entry.find(u'\r') == WString::npos);
