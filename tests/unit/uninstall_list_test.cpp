@@ -45,7 +45,7 @@ TEST(UninstallList, ReadAppendsTheFileAndKeepsTheListWhenItIsMissing) {
 
 TEST(UninstallList, OnlyEntriesInsideTheLauncherFolderAreUsed) {
     struct Case {
-        std::u16string_view entry;
+        WString entry;  // owned: one case is built from a text holding a NUL
         bool usable;
     };
     const Case cases[] = {
