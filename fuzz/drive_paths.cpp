@@ -1,7 +1,7 @@
 // The Linux mapping of Windows-form paths onto the drive table
 // (KORVANE_DRIVES). Properties:
 // - a path on a drive of the table never leaves that drive's folder, ".."
-//   steps, mixed and doubled separators whatever;
+//   steps, mixed and doubled separators whatever, and holds no zero byte;
 // - a path on a letter outside the table stays under the placeholder that
 //   names no real folder (Z: excepted, which is the native root);
 // - a native path maps to a Windows form that maps back to it.
@@ -12,9 +12,6 @@
 #include "platform/linux/paths.h"
 
 namespace {
-
-// The text a system call sees: the string up to its first zero byte.
-std::string AsCalled(const std::string& native) { return native.substr(0, native.find('\0')); }
 
 // True when `path` is `folder` or lies below it.
 bool Inside(const std::string& path, const std::string& folder) {
@@ -65,8 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto drives = kvn::linuxp::DriveTable();
     KVN_PROPERTY(!drives.empty());
-    const std::string mapped = AsCalled(kvn::linuxp::NativePath(path));
+    // A system call sees the text up to its first zero byte: there is none.
+    const std::string mapped = kvn::linuxp::NativePath(path);
     KVN_PROPERTY(!mapped.empty() && mapped[0] == '/');
+    KVN_PROPERTY(mapped.find('\0') == std::string::npos);
 
     if (path.size() >= 2 && path[1] == u':' && path[0] < 0x80 && std::isalpha(path[0])) {
         const char letter = static_cast<char>(std::toupper(path[0]));

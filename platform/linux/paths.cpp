@@ -170,7 +170,8 @@ std::string nativeText(std::u16string_view text) {
         if (byte == '\\') out += std::string("\0B", 2);
         else if (byte == '.') out += std::string("\0D", 2);
         else if (byte >= 0x80 && byte <= 0xFF) out += static_cast<char>(byte);
-        else out += toUtf8(text.substr(i, 1) == u"\0" ? u"\uFFFD" : text.substr(i, 1));
+        else if (text[i] == 0) out += "\xEF\xBF\xBD";  // a zero unit would cut the path short
+        else out += toUtf8(text.substr(i, 1));
     }
     return out;
 }

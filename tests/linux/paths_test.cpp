@@ -137,6 +137,10 @@ TEST_F(PathsTest, NamesReadFromAFolderComeBackAsTheSameBytes) {
     EXPECT_EQ(NativePath(u"C:\\Menu\\\uF02E\uF02E\\x"), c + "/Menu/\xEF\x80\xAE\xEF\x80\xAE/x");
     EXPECT_EQ(NativePath(u"C:\\Menu\\a\uF02Fb"), c + "/Menu/a\xEF\x80\xAF" "b");
     EXPECT_EQ(NativePath(u"C:\\Menu\\a\uF000b"), c + "/Menu/a\xEF\x80\x80" "b");
+    // A zero unit is replaced, never a zero byte that ends the path early or
+    // reads as a placeholder with the unit after it ("\0D" would be a dot).
+    EXPECT_EQ(NativePath(WString(u"C:\\Menu\\a\0Db", 12)), c + "/Menu/a\xEF\xBF\xBD" "Db");
+    EXPECT_EQ(NativePath(WString(u"C:\\Menu\\\0B\\x", 12)), c + "/Menu/\xEF\xBF\xBD" "B/x");
 }
 
 TEST_F(PathsTest, ARootedPathWithoutLetterIsOnTheCurrentDrive) {
