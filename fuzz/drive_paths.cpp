@@ -4,7 +4,7 @@
 //   steps, mixed and doubled separators whatever, and holds no zero byte;
 // - a path on a letter outside the table stays under the placeholder that
 //   names no real folder (Z: excepted, which is the native root);
-// - a native path maps to a Windows form that maps back to it.
+// - a native path maps to a Windows form that maps back to the same bytes.
 #include <algorithm>
 #include <vector>
 
@@ -20,8 +20,8 @@ bool Inside(const std::string& path, const std::string& folder) {
                               path[folder.size()] == '/');
 }
 
-// A drive folder in the form the mapping uses: steps resolved, no trailing
-// separator.
+// A native path (a drive folder, a path to map back) in the form the mapping
+// uses: split at '/' alone, steps resolved, no trailing separator.
 std::string Canonical(const std::string& folder) {
     std::vector<std::string> parts;
     std::string part;
@@ -34,7 +34,7 @@ std::string Canonical(const std::string& folder) {
         part.clear();
     };
     for (char c : folder) {
-        if (c == '/' || c == '\\') flush();
+        if (c == '/') flush();
         else part += c;
     }
     flush();
@@ -77,18 +77,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             KVN_PROPERTY(Inside(mapped, std::string("/nonexistent-drive-") + letter));
     }
 
-    // Native path -> Windows form -> native path, for a name with no
-    // backslash (which a Windows form cannot hold) and not a ".lnk" name
-    // (which the mapping turns into a desktop entry).
-    if (!native.empty() && native[0] == '/' && native.find('\\') == std::string::npos &&
-        native.find('\0') == std::string::npos) {
-        const std::string canonical = Canonical(native);
-        std::string tail = canonical.substr(canonical.size() >= 4 ? canonical.size() - 4 : 0);
-        std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+    // Native path -> Windows form -> native path, whatever bytes its names
+    // hold: backslashes, bytes that are not UTF-8, characters of the escape
+    // range, a name spelled like a launcher link.
+    if (!native.empty() && native[0] == '/' && native.find('\0') == std::string::npos) {
         const kvn::WString windows = kvn::linuxp::WindowsPath(native);
         KVN_PROPERTY(windows.size() >= 3 && windows[1] == u':' && windows[2] == u'\\');
-        if (tail != ".lnk" && kvn::toUtf8(kvn::fromUtf8(canonical)) == canonical)
-            KVN_PROPERTY(kvn::linuxp::NativePath(windows) == canonical);
+        KVN_PROPERTY(kvn::linuxp::NativePath(windows) == Canonical(native));
     }
     return 0;
 }

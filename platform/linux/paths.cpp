@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <cctype>
 #include <cstdlib>
 
@@ -29,30 +30,35 @@ std::string stripTrailing(std::string p) {
     return p;
 }
 
+enum class Form { Windows, Native };
+
 // Splits into components, resolving "." and ".." lexically; ".." never
 // climbs above the first `floor` components (a drive root is its own parent).
+// A Windows-form text (already in UTF-8) splits at both separators and gets
+// the bytes of its placeholders back; a native path splits at '/' alone, as
+// a backslash is an ordinary character of a native name.
 std::vector<std::string> components(const std::string& s, std::vector<std::string> base,
-                                    std::size_t floor = 0) {
+                                    std::size_t floor = 0, Form form = Form::Windows) {
     std::string part;
     auto flush = [&] {
         if (part.empty() || part == ".") {
         } else if (part == "..") {
             if (base.size() > floor) base.pop_back();
         } else {
-            base.push_back(restoreStep(part));
+            base.push_back(form == Form::Windows ? restoreStep(part) : part);
         }
         part.clear();
     };
     for (char c : s) {
-        if (c == '/' || c == '\\') flush();
+        if (c == '/' || (c == '\\' && form == Form::Windows)) flush();
         else part += c;
     }
     flush();
     return base;
 }
 
-std::vector<std::string> splitNative(const std::string& p) {
-    return components(p, {});
+std::vector<std::string> splitNative(const std::string& p, std::vector<std::string> base = {}) {
+    return components(p, std::move(base), 0, Form::Native);
 }
 
 std::string joinNative(const std::vector<std::string>& parts) {
@@ -274,21 +280,17 @@ std::string NativePath(const WString& windowsPath) {
 
 WString WindowsPath(const std::string& nativePath) {
     std::vector<std::string> parts = nativePath.empty() || nativePath[0] != '/'
-                                         ? components(nativePath, splitNative(currentDir()))
+                                         ? splitNative(nativePath, splitNative(currentDir()))
                                          : splitNative(nativePath);
     std::size_t len = 0;
     char d = driveOf(parts, &len);
-    std::string out;
-    std::size_t from = 0;
-    if (d) {
-        out = std::string(1, d) + ":";
-        from = len;
-    } else {
-        out = "Z:";
-    }
-    for (std::size_t i = from; i < parts.size(); ++i) out += "\\" + parts[i];
-    if (out.size() == 2) out += "\\";
-    return fromUtf8(out);
+    WString out = {static_cast<char16_t>(d ? d : 'Z'), u':'};
+    // Each name as a folder listing gives it, so that any real name (a
+    // backslash, bytes that are not UTF-8, a character of the escape range)
+    // maps back to the same bytes.
+    for (std::size_t i = d ? len : 0; i < parts.size(); ++i) out += u"\\" + EncodeName(parts[i]);
+    if (out.size() == 2) out += u"\\";
+    return out;
 }
 
 }  // namespace kvn::linuxp

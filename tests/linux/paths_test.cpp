@@ -130,6 +130,8 @@ TEST_F(PathsTest, NamesReadFromAFolderComeBackAsTheSameBytes) {
         // One step: no separator, no ".." and no launcher link name to map.
         EXPECT_EQ(step.find_first_of(u"\\/"), WString::npos) << name;
         EXPECT_EQ(NativePath(u"C:\\Menu\\" + step), c + "/Menu/" + name) << name;
+        // And a native path holding it has a Windows form that maps back.
+        EXPECT_EQ(NativePath(WindowsPath(c + "/Menu/" + name + "/x")), c + "/Menu/" + name + "/x") << name;
     }
     EXPECT_EQ(EncodeName("游戏.txt"), u"游戏.txt");  // plain names are shown as they are
     // Escape units that spell a step up, a separator or a zero byte stay
