@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/linux/internal.h"
 #include "platform/linux/services.h"
 #include "platform/text.h"
 
@@ -134,26 +135,10 @@ private:
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self) {
         auto* r = static_cast<CurlRequest*>(self);
         r->lastData_ = Clock::now();
-        std::string line(data, size * count);
-        if (line.compare(0, 5, "HTTP/") == 0) {
-            r->contentLength_.reset();
-        } else if (line == "\r\n" || line == "\n") {
-            r->headersDone_ = true;
-        } else {
-            auto colon = line.find(':');
-            if (colon != std::string::npos) {
-                std::string name = line.substr(0, colon);
-                bool match = name.size() == 14;
-                for (std::size_t i = 0; match && i < 14; ++i)
-                    match = std::tolower(static_cast<unsigned char>(name[i])) == "content-length"[i];
-                if (match) {
-                    std::string v = line.substr(colon + 1);
-                    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.erase(0, 1);
-                    while (!v.empty() && (v.back() == '\r' || v.back() == '\n' || v.back() == ' ')) v.pop_back();
-                    r->contentLength_ = fromUtf8(v);
-                }
-            }
-        }
+        const HeaderLine line = ParseHeaderLine(std::string_view(data, size * count));
+        if (line.kind == HeaderLine::Status) r->contentLength_.reset();  // a new response begins
+        else if (line.kind == HeaderLine::End) r->headersDone_ = true;
+        else if (line.kind == HeaderLine::ContentLength) r->contentLength_ = fromUtf8(line.value);
         return size * count;
     }
     static std::size_t onData(char* data, std::size_t size, std::size_t count, void* self) {
@@ -203,6 +188,19 @@ public:
 };
 
 }  // namespace
+
+HeaderLine ParseHeaderLine(std::string_view line) {
+    if (line.substr(0, 5) == "HTTP/") return {HeaderLine::Status, {}};
+    if (line == "\r\n" || line == "\n") return {HeaderLine::End, {}};
+    const auto colon = line.find(':');
+    if (colon == std::string_view::npos || !equalsNoCase(std::string(line.substr(0, colon)), "Content-Length"))
+        return {HeaderLine::Other, {}};
+    std::string_view v = line.substr(colon + 1);
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+    while (!v.empty() && (v.back() == '\r' || v.back() == '\n' || v.back() == ' ' || v.back() == '\t'))
+        v.remove_suffix(1);
+    return {HeaderLine::ContentLength, std::string(v)};
+}
 
 std::unique_ptr<Http> makeHttp() { return std::make_unique<CurlHttp>(); }
 

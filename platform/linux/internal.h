@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kvn::linuxp {
 
@@ -18,5 +19,14 @@ std::optional<std::string> readNative(const std::string& path, std::size_t maxBy
 // Case-insensitive comparison of ASCII letters (other bytes compared as is).
 bool equalsNoCase(const std::string& a, const std::string& b);
 std::string trim(const std::string& s);
+
+// One line of a response's head as the server sent it (line end included):
+// the status line that starts a response, the empty line that ends the head,
+// a Content-Length field (its value without surrounding blanks) or any other.
+struct HeaderLine {
+    enum Kind { Status, End, ContentLength, Other } kind;
+    std::string value;
+};
+HeaderLine ParseHeaderLine(std::string_view line);
 
 }  // namespace kvn::linuxp
