@@ -17,7 +17,6 @@ namespace {
 constexpr int kTimerId = 1;
 constexpr unsigned kTimerPeriodMs = 100;
 constexpr std::size_t kLoginIniLimit = 64 * 1024;  // larger files are not addresses
-constexpr std::size_t kBitmapLimit = 256 << 20;    // far beyond any window background
 
 struct ButtonPlace {
     int id, inBitmap, outBitmap, x, y;
@@ -110,7 +109,7 @@ bool CLauncherDlg::onInitDialog(Dialog& dialog) {
     // Style 4 sizes the window to its background, so a bitmap that is not
     // whole or is smaller than the window is not applied: the window keeps
     // 1035 x 590, as without the file.
-    if (const auto bitmap = m_platform.files.readFile(u"LauncherDlg.bmp", kBitmapLimit);
+    if (const auto bitmap = m_platform.files.readFile(u"LauncherDlg.bmp", kMaxBitmapFileBytes);
         bitmap && IsUsableBackground(*bitmap))
         SetBackground(u"LauncherDlg.bmp");
     SetBackgroundStyle(4);

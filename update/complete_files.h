@@ -31,6 +31,9 @@ struct BitmapSize {
 // The longest side of a bitmap that is taken at all (256 MiB of pixels
 // once loaded at four bytes each).
 constexpr int kMaxBitmapSide = 8192;
+// The most bytes read of a local bitmap: the largest complete one (both
+// sides at the limit, four bytes a pixel, with its headers) fits.
+constexpr std::size_t kMaxBitmapFileBytes = 257u << 20;
 
 // The size of a bitmap file whose headers are valid, whose colour table
 // and pixel data lie inside the bytes and whose sides are at most

@@ -125,7 +125,10 @@ bool CLauncherDlg::CheckLauncherUpdate() {
 
     const int newBackground = readNumber(versionPath, u"DlgBackVersionNumber");
     const WString bitmapPath = dir + u"/LauncherDlg.bmp";
-    if (!p.files.exists(bitmapPath) || oldBackground < newBackground) {
+    // A local bitmap that is cut or too small counts as missing: it is never
+    // applied, so it is fetched again rather than kept for good.
+    const auto localBitmap = p.files.readFile(bitmapPath, kMaxBitmapFileBytes);
+    if (!localBitmap || !IsUsableBackground(*localBitmap) || oldBackground < newBackground) {
         // Only a whole bitmap at least the window's size: a smaller one
         // would shrink the window out of reach on every start.
         if (!fetch(u"/download/LauncherDlg.bmp", bitmapPath, IsUsableBackground))

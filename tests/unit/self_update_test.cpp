@@ -60,7 +60,7 @@ struct SelfUpdateTest : ::testing::Test {
     void SetUp() override {
         fp.files.mkdirs(u"D:\\Korvanis");
         ASSERT_TRUE(dlg.m_szInstallDir.assign(u"D:\\Korvanis"));
-        fp.files.put(kBitmapPath, "bmp");
+        fp.files.put(kBitmapPath, Background("local"));
     }
     static Bytes Record(int launcher, int back, int version, const Bytes& extra = {}) {
         return "[VersionInfo]\r\nLoginExeVersionNumber=" + std::to_string(launcher) +
@@ -109,7 +109,7 @@ TEST_F(SelfUpdateTest, EqualVersionsFetchOnlyTheRecord) {
     EXPECT_EQ(Requests(), std::vector<WString>{kRecordUrl});
     EXPECT_EQ(fp.http.requests[0].host, u"dl");
     EXPECT_TRUE(fp.ui.boxes.empty());
-    EXPECT_EQ(fp.files.get(kBitmapPath), Bytes("bmp"));
+    EXPECT_EQ(fp.files.get(kBitmapPath), Background("local"));
     EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 3u);  // record, bitmap, client version
 }
 
@@ -136,6 +136,19 @@ TEST_F(SelfUpdateTest, BitmapIsFetchedWhenMissingOrOlder) {
     fp.http.serve(kRecordUrl, Record(5, 2, 0));
     EXPECT_FALSE(dlg.CheckLauncherUpdate());
     EXPECT_EQ(Requests(), std::vector<WString>{kRecordUrl});
+    EXPECT_TRUE(fp.ui.boxes.empty());
+
+    // Present but cut or smaller than the window: it is never applied, so it
+    // is fetched again although no number changed.
+    for (const Bytes& broken : {Background("v4").substr(0, 200), Bitmap(16, 16, "small"), Bytes("bmp")}) {
+        fp.http.requests.clear();
+        fp.files.put(kBitmapPath, broken);
+        fp.http.serve(kRecordUrl, Record(5, 4, 0));
+        fp.http.serve(kBitmapUrl, Background("v4 again"));
+        EXPECT_FALSE(dlg.CheckLauncherUpdate());
+        EXPECT_EQ(Requests(), (std::vector<WString>{kRecordUrl, kBitmapUrl}));
+        EXPECT_EQ(fp.files.get(kBitmapPath), Background("v4 again"));
+    }
     EXPECT_TRUE(fp.ui.boxes.empty());
 }
 
@@ -421,7 +434,7 @@ TEST_F(SelfUpdateTest, CutOrTooSmallDownloadsNeverReplaceTheOldFiles) {
         fp.http.requests.clear();
         fp.ui.boxes.clear();
         fp.files.put(kRecordPath, Record(4, 1, 0));
-        fp.files.put(kBitmapPath, "old bitmap");
+        fp.files.put(kBitmapPath, Background("old"));
         fp.http.serve(kRecordUrl, Record(c.url == kLauncherUrl ? 5 : 4, c.url == kBitmapUrl ? 2 : 1, 0));
         fp.http.answers.erase(kBitmapUrl);
         fp.http.answers.erase(kLauncherUrl);
@@ -432,7 +445,7 @@ TEST_F(SelfUpdateTest, CutOrTooSmallDownloadsNeverReplaceTheOldFiles) {
         EXPECT_EQ(BoxTexts(), std::vector<WString>{c.message});
         EXPECT_TRUE(fp.processes.started.empty());
         EXPECT_FALSE(fp.files.exists(kStagedPath));
-        EXPECT_EQ(fp.files.get(kBitmapPath), Bytes("old bitmap"));
+        EXPECT_EQ(fp.files.get(kBitmapPath), Background("old"));
         // Record, bitmap, client version: no partial or staged file is left.
         EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 3u);
     }
