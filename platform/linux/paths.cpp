@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <utility>
 #include <cctype>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/text.h"
 
