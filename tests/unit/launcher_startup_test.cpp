@@ -22,6 +22,12 @@ class LauncherWindow : public LauncherWindowTest {
 protected:
     void Open(const std::function<void(FakeDialog&, CLauncherDlg&)>& inspect) { RunWindow(inspect); }
     static Rect RectOf(FakeDialog& d, int id) { return d.control(id)->windowRect(); }
+    // C: short of space and D: with plenty, so a fresh choice takes D:.
+    void CShortDRoomy() {
+        p.files.addDrive(u'D');
+        p.drives.drives = {{u'C', 3, DiskSpace{1ull << 30, 100ull << 30, 1ull << 30}},
+                           {u'D', 3, DiskSpace{500ull << 30, 900ull << 30, 500ull << 30}}};
+    }
 };
 
 TEST_F(LauncherWindow, InitialisationGivesTheFixedGeometry) {
@@ -143,9 +149,7 @@ TEST_F(LauncherWindow, InstalledClientGoesStraightToTheLoginPage) {
 }
 
 TEST_F(LauncherWindow, MissingClientIsPreparedBeforeAnyInput) {
-    p.files.addDrive(u'D');
-    p.drives.drives = {{u'C', 3, DiskSpace{1ull << 30, 100ull << 30, 1ull << 30}},
-                       {u'D', 3, DiskSpace{500ull << 30, 900ull << 30, 500ull << 30}}};
+    CShortDRoomy();
     p.files.put(u"C:\\Games\\Login.exe", "launcher");
     p.files.put(u"C:\\Games\\KVNClient.7z", "archive");
     Open([&](FakeDialog& d, CLauncherDlg& dlg) {
@@ -185,11 +189,9 @@ TEST_F(LauncherWindow, ExtractionIsRequestedEvenWhenNothingIsCopied) {
 
 TEST_F(LauncherWindow, AnUnfinishedInstallationIsFinishedInItsOwnFolder) {
     // A first installation on C: was killed after 7zr.exe had unpacked the
-    // client: Launcher.exe is there, the plug-in is not registered. C: is now
-    // short of space, so a fresh choice would take D:.
-    p.files.addDrive(u'D');
-    p.drives.drives = {{u'C', 3, DiskSpace{1ull << 30, 100ull << 30, 1ull << 30}},
-                       {u'D', 3, DiskSpace{500ull << 30, 900ull << 30, 500ull << 30}}};
+    // client: Launcher.exe is there, the plug-in is not registered. A fresh
+    // choice would now take D:.
+    CShortDRoomy();
     p.files.put(u"C:\\Korvanis\\Login.exe", "launcher");
     p.files.put(u"C:\\Korvanis\\Launcher.exe", "client");
     MarkInstallUnfinished(p, u"C:\\Korvanis");
