@@ -6,6 +6,7 @@
 #include "platform/crypto.h"
 #include "platform/text.h"
 #include "update/complete_files.h"
+#include "update/update_rules.h"
 #include "res/resource.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/unit/image_files.h"
@@ -461,6 +462,26 @@ const Bytes kOtherSecret = "\x4c\xcd\x08\x9b\x28\xff\x96\xda\x9d\xb6\xc3\x46\xec
 
 Bytes Signed(const Bytes& secret, const Bytes& file) { return *SignFile(secret, file); }
 
+TEST(UpdateRules, AFileVerifiesWhenAnyTrustedKeyVerifiesIt) {
+    const Bytes key = *Ed25519PublicKeyOf(kSecret), other = *Ed25519PublicKeyOf(kOtherSecret);
+    const auto third = GenerateEd25519();
+    ASSERT_TRUE(third);
+    const auto both = ParseKeyList(EncodeBase64(key) + " , " + EncodeBase64(other));
+    ASSERT_TRUE(both);
+    EXPECT_EQ(*both, (std::vector<std::string>{key, other}));
+    const Bytes file = "a file";
+    EXPECT_TRUE(VerifyWithAnyKey(*both, file, Signed(kSecret, file)));
+    EXPECT_TRUE(VerifyWithAnyKey(*both, file, Signed(kOtherSecret, file)));
+    EXPECT_FALSE(VerifyWithAnyKey(*both, file, Signed(third->secretKey, file)));
+    EXPECT_FALSE(VerifyWithAnyKey(*both, file + ".", Signed(kSecret, file)));
+    EXPECT_FALSE(VerifyWithAnyKey({}, file, Signed(kSecret, file)));
+    EXPECT_EQ(ParseKeyList(""), std::optional<std::vector<std::string>>(std::vector<std::string>{}));
+    EXPECT_EQ(ParseKeyList(EncodeBase64(key))->size(), 1u);
+    for (const Bytes& bad : {EncodeBase64(key) + ",", EncodeBase64(key) + "," + EncodeBase64("short"),
+                             EncodeBase64(key).substr(1), Bytes("not base64!")})
+        EXPECT_FALSE(ParseKeyList(bad)) << bad;
+}
+
 TEST_F(SelfUpdateTest, SignedUpdatesNeedAValidSignatureForEachFile) {
     enum class Fault { None, WrongKey, FlippedByte, MissingSignature, SignatureOfAnotherFile };
     const Fault faults[] = {Fault::None, Fault::WrongKey, Fault::FlippedByte,
@@ -558,6 +579,140 @@ TEST_F(SelfUpdateTest, SignedUpdatesNeedAValidSignatureForEachFile) {
                     << toUtf8(f);
         }
     }
+}
+
+// ---------------------------------------------------------------- the rules of a record
+
+TEST(UpdateRules, RecordKeysReadAsTheProfileFunctionsReadThem) {
+    const Bytes digest = HexOf(Sha256("launcher"));
+    const VersionRecord r = ParseVersionRecord(
+        "[Other]\r\nLoginExeVersionNumber=77\r\n"
+        "[ versioninfo ]\r\n loginexeversionnumber = 12x\r\nLoginExeVersionNumber=13\r\n"
+        "DlgBackVersionNumber=-4\r\nVersionNumber=99999999999\r\n"
+        "LoginExeSha256=" + digest + "\r\nLoginExeSize=4096\r\n"
+        "DlgBackSha256=abc\r\nDlgBackSize=12 \r\nExpires=2030-01-02T03:04:05Z");  // no line end
+    EXPECT_EQ(r.launcher, 12);  // first line of the key, read as strtol reads it
+    EXPECT_EQ(r.background, -4);
+    EXPECT_EQ(r.required, 2147483647);
+    EXPECT_TRUE(r.launcherSha256.valid());
+    EXPECT_EQ(r.launcherSha256.value, Sha256("launcher"));
+    EXPECT_EQ(r.launcherSize.state, FieldState::Valid);
+    EXPECT_EQ(r.launcherSize.value, 4096u);
+    EXPECT_EQ(r.backgroundSha256.state, FieldState::Malformed);
+    EXPECT_EQ(r.backgroundSize.value, 12u);
+    EXPECT_EQ(r.expires.value, ParseUtcTime("2030-01-02T03:04:05Z").value());
+    const VersionRecord empty = ParseVersionRecord("LoginExeVersionNumber=5\r\n\xff\xfe");
+    EXPECT_EQ(empty.launcher, 0);
+    EXPECT_EQ(empty.expires.state, FieldState::Absent);
+    EXPECT_EQ(empty.launcherSha256.state, FieldState::Absent);
+}
+
+TEST(UpdateRules, DigestsSizesAndTimesHaveOneFormEach) {
+    EXPECT_TRUE(ParseSha256Hex(Bytes(64, 'A')));
+    EXPECT_EQ(Sha256Hex(*ParseSha256Hex(HexOf(Sha256("x")))), HexOf(Sha256("x")));
+    for (const Bytes& bad : {Bytes(63, 'a'), Bytes(65, 'a'), "g" + Bytes(63, 'a'), Bytes(" ") + Bytes(63, 'a')})
+        EXPECT_FALSE(ParseSha256Hex(bad)) << bad;
+
+    EXPECT_EQ(ParseByteCount("0"), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(ParseByteCount("2147483647"), std::optional<std::uint32_t>(2147483647u));
+    for (const char* bad : {"2147483648", "99999999999", "", "+5", "-5", " 5", "5k", "0x10"})
+        EXPECT_FALSE(ParseByteCount(bad)) << bad;
+
+    EXPECT_EQ(ParseUtcTime("1970-01-01T00:00:00Z"), std::optional<std::int64_t>(0));
+    EXPECT_EQ(ParseUtcTime("2000-01-01T00:00:00Z"), std::optional<std::int64_t>(946684800));
+    EXPECT_EQ(ParseUtcTime("2028-02-29T23:59:59Z"), std::optional<std::int64_t>(1835481599));
+    for (const char* bad : {"2027-02-29T00:00:00Z", "2100-02-29T00:00:00Z", "2026-04-31T00:00:00Z",
+                            "2026-13-01T00:00:00Z", "2026-00-10T00:00:00Z", "2026-01-01T24:00:00Z",
+                            "2026-01-01T00:60:00Z", "2026-01-01T00:00:60Z", "1969-12-31T23:59:59Z",
+                            "2026-01-01T00:00:00", "2026-01-01 00:00:00Z", "2026-01-01t00:00:00z",
+                            "2026-1-01T00:00:00Z", "+026-01-01T00:00:00Z", "2026-01-01T00:00:00+08:00"})
+        EXPECT_FALSE(ParseUtcTime(bad)) << bad;
+    for (std::int64_t t : {std::int64_t{0}, std::int64_t{951782400}, std::int64_t{1835481599},
+                           std::int64_t{4102444800}, std::int64_t{253402300799}})
+        EXPECT_EQ(ParseUtcTime(FormatUtcTime(t)), std::optional<std::int64_t>(t)) << FormatUtcTime(t);
+    EXPECT_EQ(FormatUtcTime(951782400), "2000-02-29T00:00:00Z");
+}
+
+TEST(UpdateRules, WithAKeyNumbersNeverGoDownAndExpiredRecordsAreRefused) {
+    const std::int64_t now = *ParseUtcTime("2026-06-01T12:00:00Z");
+    auto rec = [](int l, int b, int v, const char* expires = nullptr) {
+        VersionRecord r;
+        r.launcher = l, r.background = b, r.required = v;
+        if (expires) {
+            const auto t = ParseUtcTime(expires);
+            r.expires.state = t ? FieldState::Valid : FieldState::Malformed;
+            r.expires.value = t.value_or(0);
+        }
+        return r;
+    };
+    const VersionRecord stored = rec(5, 3, 120);
+    struct Case { VersionRecord fresh; RecordFault fault; };
+    const Case cases[] = {
+        {rec(5, 3, 120), RecordFault::None},
+        {rec(6, 4, 121), RecordFault::None},
+        {rec(4, 9, 999), RecordFault::LowerLauncher},
+        {rec(9, 2, 999), RecordFault::LowerBackground},
+        {rec(9, 9, 119), RecordFault::LowerRequired},
+        {rec(5, 3, 120, "2026-06-01T12:00:01Z"), RecordFault::None},
+        {rec(5, 3, 120, "2026-06-01T12:00:00Z"), RecordFault::Expired},
+        {rec(5, 3, 120, "2020-01-01T00:00:00Z"), RecordFault::Expired},
+        {rec(5, 3, 120, "next week"), RecordFault::BadExpiry},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Describe(c.fault));
+        EXPECT_EQ(CheckRecord(c.fresh, stored, true, now), c.fault);
+        // Without a key every record is taken, as before.
+        EXPECT_EQ(CheckRecord(c.fresh, stored, false, now), RecordFault::None);
+    }
+}
+
+TEST(UpdateRules, AFileIsTakenOnlyAsTheRecordNamesIt) {
+    const Bytes launcher = Launcher("the launcher");
+    VersionRecord named;
+    named.launcherSha256 = {FieldState::Valid, Sha256(launcher)};
+    named.launcherSize = {FieldState::Valid, static_cast<std::uint32_t>(launcher.size())};
+    VersionRecord bare;
+    VersionRecord malformed = named;
+    malformed.launcherSha256.state = FieldState::Malformed;
+    VersionRecord badSize = named;
+    badSize.launcherSize.state = FieldState::Malformed;
+    VersionRecord tooSmall = named;
+    tooSmall.launcherSize.value = static_cast<std::uint32_t>(launcher.size() - 1);
+
+    struct Case { const char* name; VersionRecord record; bool signedBuild; Bytes file; FileFault fault; std::uint32_t ceiling; };
+    const Case cases[] = {
+        {"named, signed", named, true, launcher, FileFault::None, static_cast<std::uint32_t>(launcher.size())},
+        {"named, unsigned", named, false, launcher, FileFault::None, static_cast<std::uint32_t>(launcher.size())},
+        {"no digest, signed", bare, true, launcher, FileFault::NoDigest, kMaxLauncherBytes},
+        {"no digest, unsigned", bare, false, launcher, FileFault::None, kMaxLauncherBytes},
+        {"malformed digest", malformed, false, launcher, FileFault::BadDigestField, static_cast<std::uint32_t>(launcher.size())},
+        {"malformed size", badSize, true, launcher, FileFault::BadSizeField, kMaxLauncherBytes},
+        {"another program", named, true, Launcher("the launcheR"), FileFault::WrongDigest, static_cast<std::uint32_t>(launcher.size())},
+        {"longer", named, true, launcher + "x", FileFault::TooLarge, static_cast<std::uint32_t>(launcher.size())},
+        {"size one short", tooSmall, true, launcher, FileFault::TooLarge, tooSmall.launcherSize.value},
+        {"shorter", named, true, launcher.substr(1), FileFault::WrongSize, static_cast<std::uint32_t>(launcher.size())},
+        {"not a program", bare, false, "MZ page", FileFault::Incomplete, kMaxLauncherBytes},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FileDemand demand = LauncherDemand(c.record, c.signedBuild);
+        EXPECT_EQ(demand.ceiling, c.ceiling);
+        EXPECT_EQ(CheckLauncherFile(c.file, demand), c.fault) << Describe(CheckLauncherFile(c.file, demand));
+    }
+
+    // The background needs a digest only when its number rises; a size
+    // beyond the bitmap's own ceiling is refused outright.
+    const Bytes bitmap = Background("b");
+    VersionRecord back;
+    EXPECT_EQ(CheckBackgroundFile(bitmap, BackgroundDemand(back, true, true)), FileFault::NoDigest);
+    EXPECT_EQ(CheckBackgroundFile(bitmap, BackgroundDemand(back, true, false)), FileFault::None);
+    EXPECT_EQ(BackgroundDemand(back, true, false).ceiling, kMaxBitmapFileBytes);
+    back.backgroundSha256 = {FieldState::Valid, Sha256(bitmap)};
+    EXPECT_EQ(CheckBackgroundFile(bitmap, BackgroundDemand(back, true, true)), FileFault::None);
+    EXPECT_EQ(CheckBackgroundFile(Background("c"), BackgroundDemand(back, true, false)), FileFault::WrongDigest);
+    EXPECT_EQ(CheckBackgroundFile(Bitmap(16, 16), BackgroundDemand(VersionRecord{}, false, true)), FileFault::Incomplete);
+    back.backgroundSize = {FieldState::Valid, kLargestByteCount};
+    EXPECT_EQ(BackgroundDemand(back, true, true).fault, FileFault::TooLarge);
 }
 
 // ---------------------------------------------------------------- client version
