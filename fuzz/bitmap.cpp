@@ -1,14 +1,15 @@
 // Bitmap loading as the GTK backend does it, which needs no display: the
-// window background (LauncherDlg.bmp) read from a file by GdkPixbuf, keyed
-// on pure green as the buttons are, and the key-colour scan that shapes
-// the window, run over every pixel the picture claims to have (a picture
-// that says it is larger than its buffer shows as an overflow here). The
-// launcher hands the loader only files its complete-file check admits, so
-// those are what is loaded. Property: each of them loads, with the size
-// the check read.
+// window background (LauncherDlg.bmp) read from a file by the backend's
+// loader (GdkPixbuf's BMP decoder), keyed on pure green as the buttons
+// are, and the key-colour scan that shapes the window, run over every
+// pixel the picture claims to have (a picture that says it is larger than
+// its buffer shows as an overflow here). The launcher hands the loader
+// only files its complete-file check admits, so those are what is loaded.
+// Property: each of them loads, with the size the check read.
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "fuzz/fuzz_support.h"
+#include "platform/linux/ui_gtk.h"
 #include "update/complete_files.h"
 
 namespace {
@@ -36,9 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!complete) return 0;
     static const std::string file = kvnfuzz::ScratchFolder() + "/LauncherDlg.bmp";
     kvnfuzz::WriteNative(file, std::string_view(reinterpret_cast<const char*>(data), size));
-    GError* error = nullptr;
-    GdkPixbuf* pb = gdk_pixbuf_new_from_file(file.c_str(), &error);
-    if (error) g_error_free(error);
+    GdkPixbuf* pb = kvn::linuxp::LoadBmpFile(file);
     KVN_PROPERTY(pb != nullptr);
     KVN_PROPERTY(gdk_pixbuf_get_width(pb) == complete->width && gdk_pixbuf_get_height(pb) == complete->height);
     const std::size_t background = KeyPixels(pb, 64, 64, 64);

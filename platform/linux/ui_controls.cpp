@@ -12,7 +12,7 @@ namespace {
 
 GdkPixbuf* LoadBitmap(int id) {
     std::string file = ResourceFolder() + "/bitmaps/" + std::to_string(id) + ".bmp";
-    GdkPixbuf* pb = gdk_pixbuf_new_from_file(file.c_str(), nullptr);
+    GdkPixbuf* pb = LoadBmpFile(file);
     if (!pb) return nullptr;
     // Pure green is the buttons' transparent colour.
     GdkPixbuf* keyed = gdk_pixbuf_add_alpha(pb, TRUE, 0, 255, 0);

@@ -2,6 +2,7 @@
 #include "platform/linux/ui_gtk.h"
 
 #include <condition_variable>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <dlfcn.h>
@@ -166,6 +167,34 @@ void PostToGtkThread(const std::shared_ptr<CallTarget>& target, std::function<vo
     call->target = target;
     call->fn = std::move(fn);
     Queue(call);
+}
+
+GdkPixbuf* LoadBmpFile(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return nullptr;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("bmp", nullptr);
+    bool ok = loader != nullptr;
+    // In pieces, as GdkPixbuf reads a file itself: the bytes are never all
+    // held at once beside the picture.
+    std::vector<guchar> piece(64 * 1024);
+    while (ok) {
+        const std::size_t n = std::fread(piece.data(), 1, piece.size(), file);
+        if (n == 0) {
+            ok = !std::ferror(file);
+            break;
+        }
+        ok = gdk_pixbuf_loader_write(loader, piece.data(), n, nullptr);
+    }
+    std::fclose(file);
+    GdkPixbuf* picture = nullptr;
+    if (loader) {
+        // Closed in every case, so that a failed load leaves nothing behind.
+        const bool closed = gdk_pixbuf_loader_close(loader, nullptr);
+        if (ok && closed) picture = gdk_pixbuf_loader_get_pixbuf(loader);
+        if (picture) g_object_ref(picture);
+        g_object_unref(loader);
+    }
+    return picture;
 }
 
 std::string ResourceFolder() {
@@ -460,7 +489,7 @@ bool UiDialog::setBackgroundFile(const WString& path) {
     bool ok = false;
     call([&] {
         if (background_) g_object_unref(background_);
-        background_ = gdk_pixbuf_new_from_file(NativePath(path).c_str(), nullptr);
+        background_ = LoadBmpFile(NativePath(path));
         ok = background_ != nullptr;
         applyShape();
         gtk_widget_queue_draw(window_);

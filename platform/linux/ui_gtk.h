@@ -255,4 +255,11 @@ private:
 // The folder of the bitmaps and the icon.
 std::string ResourceFolder();
 
+// A bitmap file decoded by GdkPixbuf's BMP loader, named outright: left to
+// guess the format from the first bytes, GdkPixbuf takes some whole bitmaps
+// for other kinds of file (a file size field of 0x..1100 reads as a TeX
+// font metric) and refuses them. Null when the file is missing or not a
+// bitmap that loader decodes.
+GdkPixbuf* LoadBmpFile(const std::string& path);
+
 }  // namespace kvn::linuxp

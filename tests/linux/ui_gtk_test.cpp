@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <string>
 #include <thread>
@@ -13,6 +16,7 @@
 #include "platform/linux/ui_gtk.h"
 #include "platform/text.h"
 #include "res/resource.h"
+#include "update/complete_files.h"
 
 using namespace kvn;
 using kvn::linuxp::UiDialog;
@@ -338,6 +342,30 @@ TEST_F(GtkWindows, OnlyTheKnownBackgroundStylesDraw) {
         d.endDialog(0);
     };
     ui.runModal(IDD_LAUNCHER_DIALOG, h, nullptr);
+}
+
+// Every bitmap of the fuzz corpus that the complete-file check admits loads
+// with the size the check read; among them compressed streams that end
+// early or run past the picture, and whole bitmaps whose size field makes
+// a content guess take them for another kind of file.
+TEST(BitmapLoading, WhatTheCheckAdmitsTheBackendLoads) {
+    int admitted = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(KVN_SOURCE_DIR "/fuzz/corpus/bitmap")) {
+        SCOPED_TRACE(entry.path().filename().string());
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto size = CompleteBitmapSize(bytes);
+        if (!size) continue;
+        ++admitted;
+        GdkPixbuf* picture = linuxp::LoadBmpFile(entry.path().string());
+        ASSERT_NE(picture, nullptr);
+        EXPECT_EQ(gdk_pixbuf_get_width(picture), size->width);
+        EXPECT_EQ(gdk_pixbuf_get_height(picture), size->height);
+        g_object_unref(picture);
+    }
+    EXPECT_GE(admitted, 10);
+    EXPECT_EQ(linuxp::LoadBmpFile(KVN_SOURCE_DIR "/no/such/LauncherDlg.bmp"), nullptr);
+    EXPECT_EQ(linuxp::LoadBmpFile(KVN_SOURCE_DIR "/README.md"), nullptr);
 }
 
 }  // namespace

@@ -13,11 +13,13 @@
 #include <cstring>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "platform/win32/ui_win32.h"
+#include "update/complete_files.h"
 
 namespace kvn::win32 {
 namespace {
@@ -493,6 +495,49 @@ TEST(Win32Dialog, BackgroundStyleFourSizesTheWindowToTheBitmap) {
     };
     RunDialog(h);
     DeleteFileW(path.c_str());
+}
+
+// Every bitmap of the fuzz corpus that the complete-file check admits is
+// loaded by the window, which then takes the size the check read; among
+// them compressed streams that end early or run past the picture.
+TEST(Win32Dialog, WhatTheBitmapCheckAdmitsTheWindowLoads) {
+    // The source tree as Wine shows it: drive Z: is the root.
+    const std::string folder = "Z:" KVN_SOURCE_DIR "/fuzz/corpus/bitmap/";
+    const std::wstring corpus(folder.begin(), folder.end());
+    struct Admitted {
+        std::wstring name;
+        BitmapSize size;
+    };
+    std::vector<Admitted> admitted;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((corpus + L"*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        FILE* f = _wfopen((corpus + found.cFileName).c_str(), L"rb");
+        ASSERT_TRUE(f);
+        std::string bytes;
+        char piece[4096];
+        for (std::size_t n; (n = fread(piece, 1, sizeof piece, f)) > 0;) bytes.append(piece, n);
+        fclose(f);
+        if (const auto size = CompleteBitmapSize(bytes)) admitted.push_back({found.cFileName, *size});
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    EXPECT_GE(admitted.size(), 10u);
+    Handler h;
+    h.init = [&](Dialog& d) {
+        for (const Admitted& a : admitted) {
+            SCOPED_TRACE(std::string(a.name.begin(), a.name.end()));
+            const std::wstring path = corpus + a.name;
+            d.setSize(5, 5);
+            EXPECT_TRUE(d.setBackgroundFile(WString(path.begin(), path.end())));
+            d.setBackgroundStyle(4);
+            EXPECT_EQ(d.windowRect().width(), a.size.width);
+            EXPECT_EQ(d.windowRect().height(), a.size.height);
+        }
+        d.endDialog(0);
+    };
+    RunDialog(h);
 }
 
 namespace {
