@@ -26,15 +26,21 @@ const char* ReasonOf(FileFault fault) {
 }
 
 // A file and its signature as a launcher fetches and checks them; the body
-// when both arrived and the signature holds.
+// when both arrived and the signature holds. `arrived` gets the body when
+// the file itself arrived, signature or not.
 std::optional<std::string> FetchSigned(const FetchFile& fetch, const std::string& name,
                                        std::uint32_t ceiling, const std::vector<std::string>& keys,
-                                       Verdict& verdict) {
+                                       Verdict& verdict, std::optional<std::string>* arrived = nullptr,
+                                       bool sizeNamed = false) {
     Fetched file = fetch(name, ceiling);
     if (!file.ok) {
-        verdict = Refused(name, file.overCeiling ? "ceiling" : "fetch", file.problem);
+        // Past a size the record names, the file is not that size.
+        const char* reason = !file.overCeiling ? "fetch" : sizeNamed ? "size" : "ceiling";
+        verdict = Refused(name, reason,
+                          file.problem + (sizeNamed && file.overCeiling ? " (the size the record names)" : ""));
         return std::nullopt;
     }
+    if (arrived) *arrived = file.body;
     const Fetched signature = fetch(name + ".sig", kSignatureBytes);
     if (!signature.ok) {
         verdict = Refused(name, "signature",
@@ -65,7 +71,7 @@ Verdict CheckAnnounced(const FetchFile& fetch, const std::string& name, const Fi
     Verdict verdict;
     if (demand.fault != FileFault::None)
         return Refused(name, ReasonOf(demand.fault), Describe(demand.fault));
-    const auto body = FetchSigned(fetch, name, demand.ceiling, keys, verdict);
+    const auto body = FetchSigned(fetch, name, demand.ceiling, keys, verdict, nullptr, demand.exactSize);
     if (!body) return verdict;
     FileFault fault = launcher ? CheckLauncherFile(*body, demand) : CheckBackgroundFile(*body, demand);
     // The record's launcher is for players' machines, whichever kind the
@@ -116,19 +122,24 @@ std::vector<Verdict> CheckSite(const FetchFile& fetch, const std::vector<std::st
     std::vector<Verdict> verdicts;
     const std::string recordName = "LoginExeVersionInfo.ini";
     Verdict recordVerdict;
-    const auto recordBytes = FetchSigned(fetch, recordName, kMaxRecordBytes, keys, recordVerdict);
-    if (!recordBytes) {
+    std::optional<std::string> arrived;
+    const auto recordBytes = FetchSigned(fetch, recordName, kMaxRecordBytes, keys, recordVerdict, &arrived);
+    if (!arrived) {
         verdicts.push_back(recordVerdict);
         // Without a record there is nothing to hold the other files to.
         for (const char* name : {"LauncherDlg.bmp", "Login.exe"})
             verdicts.push_back(Refused(name, "record", "no record to hold it to"));
         return verdicts;
     }
-    const VersionRecord record = ParseVersionRecord(*recordBytes);
+    // A record that is not taken still tells what the other files are
+    // meant to be, so they are judged against it all the same.
+    const VersionRecord record = ParseVersionRecord(*arrived);
     // Against a stored record of zeros: only the expiry (and a negative
     // number) can refuse a record that arrived whole and signed.
     const RecordFault fault = CheckRecord(record, VersionRecord{}, true, nowUtc);
-    if (fault == RecordFault::Expired || fault == RecordFault::BadExpiry) {
+    if (!recordBytes) {
+        verdicts.push_back(recordVerdict);
+    } else if (fault == RecordFault::Expired || fault == RecordFault::BadExpiry) {
         verdicts.push_back(Refused(recordName, "expiry",
                                    std::string(Describe(fault)) +
                                        (fault == RecordFault::Expired
@@ -137,7 +148,7 @@ std::vector<Verdict> CheckSite(const FetchFile& fetch, const std::vector<std::st
     } else if (fault != RecordFault::None) {
         verdicts.push_back(Refused(recordName, "numbers", Describe(fault)));
     } else {
-        std::string detail = std::to_string(recordBytes->size()) + " bytes; LoginExeVersionNumber " +
+        std::string detail = std::to_string(arrived->size()) + " bytes; LoginExeVersionNumber " +
                              std::to_string(record.launcher) + ", DlgBackVersionNumber " +
                              std::to_string(record.background) + ", VersionNumber " +
                              std::to_string(record.required);
