@@ -7,7 +7,8 @@ Serves the files under DIR on 127.0.0.1. Writes the port to FILE once
 listening. --log writes one JSON line per request. --rules names a JSON file,
 re-read on every request, mapping a path to a behaviour: status, headers,
 content_length ("missing" | "zero" | "wrong" | int), body, truncate, hang,
-drip (send the body in pieces of that many bytes, 10 ms apart), stall (keep
+drip (send the body in pieces of that many bytes, drip_ms apart, 10 ms when
+not given), stall (keep
 the connection open without a word after the body until the server stops).
 """
 import argparse
@@ -103,7 +104,8 @@ class Handler(socketserver.StreamRequestHandler):
             full = os.path.join(full, "index.html")
         return full if os.path.isfile(full) else None
 
-    def send(self, status, headers, body, head, length_rule=None, truncate=None, drip=None):
+    def send(self, status, headers, body, head, length_rule=None, truncate=None, drip=None,
+             drip_ms=None):
         lines = ["HTTP/1.1 %d %s" % (status, REASONS.get(status, "Status"))]
         names = {n.lower() for n, _ in headers}
         if length_rule is None:
@@ -126,13 +128,15 @@ class Handler(socketserver.StreamRequestHandler):
             return
         data = body if truncate is None else body[:int(truncate)]
         step = int(drip) if drip else 0
+        pause = float(drip_ms) / 1000 if drip_ms is not None else 0.01
         if step <= 0:
             self.wfile.write(data)
         else:
             for i in range(0, len(data), step):
                 self.wfile.write(data[i:i + step])
                 self.wfile.flush()
-                time.sleep(0.01)
+                if self.server.stopping.wait(pause):
+                    break
         self.wfile.flush()
 
     def serve_one(self):
@@ -164,7 +168,7 @@ class Handler(socketserver.StreamRequestHandler):
             if not any(n.lower() == "content-type" for n, _ in hdrs):
                 hdrs.append(("Content-Type", self.type_of(file_path or path)))
             self.send(status, hdrs, body, head, rule.get("content_length"), rule.get("truncate"),
-                      rule.get("drip"))
+                      rule.get("drip"), rule.get("drip_ms"))
             if rule.get("stall"):
                 self.server.stopping.wait()
             return

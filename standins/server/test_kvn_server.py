@@ -17,6 +17,7 @@ import time
 import unittest
 
 SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "kvn_server.py")
+PROXY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "kvn_proxy.py")
 
 
 def wait_for(predicate, limit=20.0):
@@ -28,7 +29,9 @@ def wait_for(predicate, limit=20.0):
     return False
 
 
-class ServerTest(unittest.TestCase):
+class ServerFixture(unittest.TestCase):
+    """The server on its own port, with its folder, rules and log."""
+
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="kvn-server-")
         self.root = os.path.join(self.dir, "site")
@@ -97,6 +100,8 @@ class ServerTest(unittest.TestCase):
             headers[name.strip().lower()] = value.strip()
         return status, headers, body
 
+
+class ServerTest(ServerFixture):
     def test_files_are_served_with_their_length_and_nothing_outside_the_root(self):
         self.put("download/LoginExeVersionInfo.ini", b"[VersionInfo]\r\nVersionNumber=3\r\n")
         status, headers, body = self.request("/download/LoginExeVersionInfo.ini")
@@ -182,6 +187,63 @@ class ServerTest(unittest.TestCase):
         self.assertEqual(entries[0]["headers"],
                          {"Host": "127.0.0.1", "User-Agent": "KVN", "Pragma": "no-cache"})
         self.assertEqual(entries[1]["method"], "HEAD")
+
+
+class ProxyTest(ServerFixture):
+    """The forward proxy stand-in in front of the server."""
+
+    def setUp(self):
+        super().setUp()
+        port_file = os.path.join(self.dir, "proxy-port")
+        self.proxy_log = os.path.join(self.dir, "proxy.log")
+        self.proxy = subprocess.Popen([sys.executable, PROXY, "--port", "0", "--port-file", port_file,
+                                       "--log", self.proxy_log])
+        self.assertTrue(wait_for(lambda: os.path.exists(port_file) or self.proxy.poll() is not None))
+        self.assertIsNone(self.proxy.poll(), "the proxy did not start")
+        with open(port_file) as f:
+            self.proxy_port = int(f.read())
+
+    def tearDown(self):
+        self.proxy.terminate()
+        self.proxy.wait(10)
+        super().tearDown()
+
+    def via_proxy(self, head):
+        with socket.create_connection(("127.0.0.1", self.proxy_port), timeout=10) as s:
+            s.sendall(head.encode("latin-1"))
+            data = b""
+            while True:
+                chunk = s.recv(65536)
+                if not chunk:
+                    break
+                data += chunk
+        return data
+
+    def test_absolute_requests_and_tunnels_reach_loopback_only(self):
+        self.put("download/a.ini", b"[VersionInfo]")
+        origin = "127.0.0.1:%d" % self.port
+        got = self.via_proxy("GET http://%s/download/a.ini?x=1 HTTP/1.0\r\nHost: %s\r\n"
+                             "Proxy-Connection: Keep-Alive\r\n\r\n" % (origin, origin))
+        self.assertTrue(got.startswith(b"HTTP/1.1 200 "), got)
+        self.assertTrue(got.endswith(b"\r\n\r\n[VersionInfo]"), got)
+        got = self.via_proxy("CONNECT %s HTTP/1.1\r\nHost: %s\r\n\r\n"
+                             "GET /download/a.ini HTTP/1.0\r\n\r\n" % (origin, origin))
+        self.assertTrue(got.startswith(b"HTTP/1.1 200 Connection established\r\n\r\nHTTP/1.1 200 "), got)
+        self.assertTrue(got.endswith(b"[VersionInfo]"), got)
+        self.assertTrue(self.via_proxy("GET http://192.0.2.1/ HTTP/1.0\r\n\r\n").startswith(b"HTTP/1.1 403"))
+        self.assertTrue(self.via_proxy("GET http://127.0.0.1:1/ HTTP/1.0\r\n\r\n").startswith(b"HTTP/1.1 502"))
+        with open(self.proxy_log, encoding="utf-8") as f:
+            targets = [json.loads(line)["target"] for line in f]
+        self.assertEqual(targets, ["http://%s/download/a.ini?x=1" % origin, origin,
+                                   "http://192.0.2.1/", "http://127.0.0.1:1/"])
+        with open(self.log, encoding="utf-8") as f:
+            passed = [json.loads(line) for line in f]
+        # The server sees the path form, marked, without the proxy's own headers.
+        self.assertEqual(passed[0]["target"], "/download/a.ini?x=1")
+        self.assertEqual(passed[0]["headers"], {"Host": origin, "Via": "1.1 kvn-proxy",
+                                                "Connection": "close"})
+        self.assertEqual(passed[1]["target"], "/download/a.ini")
+        self.assertEqual(len(passed), 2)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,193 @@
+#!/usr/bin/env python3
+"""Local stand-in for a player's forward proxy.
+
+kvn_proxy.py --port-file FILE [--log FILE] [--port 0] [--drop]
+
+Listens on 127.0.0.1 and writes its port to FILE once listening. Takes
+requests in absolute form ("GET http://host:port/path HTTP/1.0") and CONNECT
+tunnels ("CONNECT host:port HTTP/1.1"), each on its own connection, and
+passes them to the named host, which must be a loopback address: nothing
+leaves the machine. --log writes one JSON line per request: its method,
+target and version, and the client's headers. Requests passed on carry
+"Via: 1.1 kvn-proxy". An origin that cannot be reached gets 502, one that is
+not on loopback 403. With --drop every request is logged and its connection
+closed without an answer: a proxy that fails.
+"""
+import argparse
+import ipaddress
+import json
+import os
+import signal
+import socket
+import socketserver
+import sys
+import threading
+import urllib.parse
+
+HOP_BY_HOP = {"connection", "proxy-connection", "keep-alive", "proxy-authorization",
+              "te", "trailer", "upgrade"}
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, addr, opts):
+        super().__init__(addr, Handler)
+        self.opts = opts
+        self.log_lock = threading.Lock()
+
+
+def loopback(host):
+    if host.lower() == "localhost":
+        return True
+    try:
+        return ipaddress.ip_address(host.strip("[]")).is_loopback
+    except ValueError:
+        return False
+
+
+def pipe(src, dst):
+    """Copies src to dst until src ends, then ends dst's sending side."""
+    try:
+        while True:
+            data = src.recv(65536)
+            if not data:
+                break
+            dst.sendall(data)
+    except OSError:
+        pass
+    try:
+        dst.shutdown(socket.SHUT_WR)
+    except OSError:
+        pass
+
+
+class Handler(socketserver.StreamRequestHandler):
+    timeout = 60
+    # Unbuffered: the head is read byte by byte, so whatever follows it is
+    # still in the socket when the relay starts.
+    rbufsize = 0
+
+    def handle(self):
+        try:
+            self.serve_one()
+        except (OSError, ValueError):
+            pass
+
+    def answer(self, status, reason):
+        body = ("%d %s\n" % (status, reason)).encode()
+        self.wfile.write(("HTTP/1.1 %d %s\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                          % (status, reason, len(body))).encode("latin-1") + body)
+        self.wfile.flush()
+
+    def write_log(self, method, target, version, headers):
+        path = self.server.opts.log
+        if not path:
+            return
+        entry = json.dumps({"method": method, "target": target, "version": version,
+                            "headers": {n: v for n, v in headers}}, ensure_ascii=False)
+        with self.server.log_lock:
+            with open(path, "a", encoding="utf-8") as f:
+                f.write(entry + "\n")
+
+    def serve_one(self):
+        line = self.rfile.readline(65537)
+        if not line:
+            return
+        parts = line.decode("latin-1").rstrip("\r\n").split()
+        headers = []
+        while True:
+            h = self.rfile.readline(65537)
+            if not h or h in (b"\r\n", b"\n"):
+                break
+            text = h.decode("latin-1").rstrip("\r\n")
+            if ":" in text:
+                name, value = text.split(":", 1)
+                headers.append((name, value.strip()))
+        if len(parts) != 3:
+            self.answer(400, "Bad Request")
+            return
+        method, target, version = parts
+        self.write_log(method, target, version, headers)
+        if self.server.opts.drop:
+            return
+        if method == "CONNECT":
+            host, _, port = target.rpartition(":")
+            self.tunnel(host, port)
+            return
+        url = urllib.parse.urlsplit(target)
+        if url.scheme != "http" or not url.hostname:
+            self.answer(400, "Bad Request")
+            return
+        host = url.hostname
+        port = url.port or 80
+        if not loopback(host):
+            self.answer(403, "Forbidden")
+            return
+        try:
+            upstream = socket.create_connection((host, port), timeout=10)
+        except OSError:
+            self.answer(502, "Bad Gateway")
+            return
+        with upstream:
+            path = url.path or "/"
+            if url.query:
+                path += "?" + url.query
+            head = ["%s %s %s" % (method, path, version)]
+            head += ["%s: %s" % (n, v) for n, v in headers if n.lower() not in HOP_BY_HOP]
+            head.append("Via: 1.1 kvn-proxy")
+            head.append("Connection: close")
+            upstream.settimeout(None)
+            upstream.sendall(("\r\n".join(head) + "\r\n\r\n").encode("latin-1"))
+            # A request body, if any, and the answer, each its own way.
+            self.relay(upstream)
+
+    def tunnel(self, host, port):
+        if not port.isdigit() or not loopback(host):
+            self.answer(403, "Forbidden")
+            return
+        try:
+            upstream = socket.create_connection((host.strip("[]"), int(port)), timeout=10)
+        except OSError:
+            self.answer(502, "Bad Gateway")
+            return
+        with upstream:
+            upstream.settimeout(None)
+            self.wfile.write(b"HTTP/1.1 200 Connection established\r\n\r\n")
+            self.wfile.flush()
+            self.relay(upstream)
+
+    def relay(self, upstream):
+        self.connection.settimeout(None)
+        up = threading.Thread(target=pipe, args=(self.connection, upstream), daemon=True)
+        up.start()
+        pipe(upstream, self.connection)
+        up.join(timeout=5)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--port-file", required=True)
+    ap.add_argument("--log")
+    ap.add_argument("--port", type=int, default=0)
+    ap.add_argument("--drop", action="store_true")
+    opts = ap.parse_args()
+    server = Server(("127.0.0.1", opts.port), opts)
+
+    def stop(*_):
+        threading.Thread(target=server.shutdown, daemon=True).start()
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+    tmp = opts.port_file + ".tmp"
+    with open(tmp, "w") as f:
+        f.write("%d\n" % server.server_address[1])
+    os.replace(tmp, opts.port_file)
+    server.serve_forever(poll_interval=0.2)
+    server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
