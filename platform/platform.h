@@ -258,6 +258,11 @@ struct HttpSessionOptions {
     unsigned receiveTimeoutMs = 7000;
     unsigned dataReceiveTimeoutMs = 7000;
     unsigned connectBackoffMs = 500;
+    // A transfer that brings fewer than lowSpeedBytes (head and body) within
+    // lowSpeedWindowMs fails, however steadily they trickle in: a trickle
+    // holds the caller no longer than a silent server does.
+    unsigned lowSpeedBytes = 1024;
+    unsigned lowSpeedWindowMs = 7000;
 };
 
 struct HttpTarget {

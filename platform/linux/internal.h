@@ -3,9 +3,15 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+typedef struct _GProxyResolver GProxyResolver;
 
 namespace kvn::linuxp {
 
@@ -28,5 +34,18 @@ struct HeaderLine {
     std::string value;
 };
 HeaderLine ParseHeaderLine(std::string_view line);
+
+// What a download does with the answer of GIO's proxy resolver for its URL
+// (a list of "direct://" and proxy URLs, best first): the first entry that
+// libcurl can follow wins; an answer with none fails the download.
+struct ProxyChoice {
+    enum Kind { Direct, Proxy, Unusable } kind;
+    std::string url;  // for Proxy: the proxy as libcurl takes it
+    bool operator==(const ProxyChoice&) const = default;
+};
+ProxyChoice ChooseProxy(const std::vector<std::string>& answer);
+
+// The HTTP backend with a resolver of the caller's instead of the default.
+std::unique_ptr<Http> makeHttp(GProxyResolver* resolver);
 
 }  // namespace kvn::linuxp

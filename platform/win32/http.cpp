@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <chrono>
 #include <string>
 
 #include "platform/win32/internal.h"
@@ -46,13 +47,17 @@ void setOptions(HINTERNET h, const HttpSessionOptions& options) {
 
 class WinInetRequest : public HttpRequest {
 public:
-    WinInetRequest(HINTERNET connection, HINTERNET request)
-        : connection_(connection), request_(request) {}
+    WinInetRequest(HINTERNET connection, HINTERNET request, const HttpSessionOptions& options)
+        : connection_(connection),
+          request_(request),
+          lowSpeedBytes_(options.lowSpeedBytes),
+          lowSpeedWindow_(std::chrono::milliseconds(options.lowSpeedWindowMs)) {}
     void send() override {
         static const wchar_t kAgent[] = L"User-Agent: KVN\r\n";
         HttpAddRequestHeadersW(request_.get(), kAgent, static_cast<DWORD>(-1),
                                HTTP_ADDREQ_FLAG_ADD_IF_NEW);
         if (!HttpSendRequestW(request_.get(), nullptr, 0, nullptr, 0)) fail("HttpSendRequest");
+        windowStart_ = left_ = Clock::now();
     }
     std::uint32_t statusCode() override {
         DWORD code = 0, size = sizeof(code);
@@ -68,16 +73,50 @@ public:
             return std::nullopt;
         return U(buffer, size / sizeof(wchar_t));
     }
+    // Fills the buffer while the body lasts, taking what has arrived each
+    // time: a single InternetReadFile for the whole buffer would wait on a
+    // trickle for as long as it keeps coming, while here the low-speed rule
+    // is checked after every piece. Waiting for the next piece ends after
+    // the receive time-out.
     std::size_t read(char* buffer, std::size_t n) override {
-        DWORD got = 0;
-        DWORD want = static_cast<DWORD>(n > 0x7FFFFFFF ? 0x7FFFFFFF : n);
-        if (!InternetReadFile(request_.get(), buffer, want, &got)) fail("InternetReadFile");
+        // The caller's time between reads is no part of the window.
+        windowStart_ += Clock::now() - left_;
+        std::size_t got = 0;
+        while (got < n) {
+            DWORD available = 0;
+            if (!InternetQueryDataAvailable(request_.get(), &available, 0, 0))
+                fail("InternetQueryDataAvailable");
+            if (available == 0) break;  // the end of the body
+            const std::size_t room = n - got;
+            DWORD want = static_cast<DWORD>(available < room ? available : room);
+            DWORD piece = 0;
+            if (!InternetReadFile(request_.get(), buffer + got, want, &piece)) fail("InternetReadFile");
+            if (piece == 0) break;
+            got += piece;
+            const auto now = Clock::now();
+            windowBytes_ += piece;
+            if (windowBytes_ >= lowSpeedBytes_) {
+                windowBytes_ = 0;
+                windowStart_ = now;
+            } else if (lowSpeedBytes_ > 0 && now - windowStart_ > lowSpeedWindow_) {
+                throw HttpFailure("fewer than " + std::to_string(lowSpeedBytes_) +
+                                  " bytes arrived in the low-speed window");
+            }
+        }
+        left_ = Clock::now();
         return got;
     }
 
 private:
+    using Clock = std::chrono::steady_clock;
     InternetHandle connection_;  // closed after the request
     InternetHandle request_;
+    // The low-speed rule: bytes counted since the window began, and when the
+    // last call returned to the caller.
+    std::size_t lowSpeedBytes_;
+    Clock::duration lowSpeedWindow_;
+    std::size_t windowBytes_ = 0;
+    Clock::time_point windowStart_ = Clock::now(), left_ = Clock::now();
 };
 
 class WinInetSession : public HttpSession {
@@ -98,7 +137,7 @@ public:
             fail("HttpOpenRequest");
         }
         setOptions(request, options_);
-        return std::make_unique<WinInetRequest>(connection, request);
+        return std::make_unique<WinInetRequest>(connection, request, options_);
     }
 
 private:

@@ -10,7 +10,9 @@
 #include <ole2.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "install/shortcuts.h"
 #include "platform/text.h"
@@ -416,6 +418,108 @@ TEST_F(Http, AServerThatNeverAnswersOrIsNotThereFails) {
     EXPECT_FALSE(DownloadFile(platform, context, u"http://127.0.0.1:1/none", dir / u"x", true));
     EXPECT_FALSE(DownloadFile(platform, context, u"127.0.0.1/none", dir / u"x", true));
     EXPECT_FALSE(files.exists(dir / u"x"));
+}
+
+TEST_F(Http, ATrickleEndsTheTransferButASteadyDripArrivesWhole) {
+    // One byte every 40 ms: never silent for the receive time-out, far below
+    // the low-speed rule's bytes per window; unchecked, two minutes.
+    Serve("slow.ini", Bytes(3000, 's'));
+    Serve("steady.bmp", Bytes(2500, 'b'));
+    Rules(R"({"/slow.ini": {"drip": 1, "drip_ms": 40}, "/steady.bmp": {"drip": 100}})");
+    HttpSessionOptions quick;
+    quick.receiveTimeoutMs = 2000;
+    quick.dataReceiveTimeoutMs = 2000;
+    quick.lowSpeedWindowMs = 600;
+    auto session = services.http().openSession(u"Login", quick);
+    HttpTarget target;
+    target.host = u"127.0.0.1";
+    target.port = static_cast<std::uint16_t>(parseDecimal(port));
+    target.object = u"/slow.ini";
+    Bytes got;
+    EXPECT_THROW(
+        {
+            auto request = session->openRequest(target);
+            request->send();
+            char b[1024];
+            while (std::size_t n = request->read(b, sizeof b)) got.append(b, n);
+        },
+        HttpFailure);
+    EXPECT_LT(got.size(), 3000u);
+
+    // 100 bytes every 10 ms keeps well above the rule, and each read still
+    // fills the buffer while the body lasts.
+    target.object = u"/steady.bmp";
+    auto request = session->openRequest(target);
+    request->send();
+    std::vector<std::size_t> counts;
+    char b[1024];
+    while (std::size_t n = request->read(b, sizeof b)) counts.push_back(n);
+    EXPECT_EQ(counts, (std::vector<std::size_t>{1024, 1024, 452}));
+}
+
+// The per-user proxy of the system's Internet settings, pointed at the proxy
+// stand-in that with_server.sh runs: the version record's request arrives
+// there. The settings are put back afterwards.
+struct RegistryProxy : Http {
+    static constexpr const wchar_t* kKey =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    HKEY key = nullptr;
+    std::optional<DWORD> oldEnable;
+    std::optional<std::wstring> oldServer;
+
+    void SetUp() override {
+        Http::SetUp();
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                                  &key, nullptr),
+                  ERROR_SUCCESS);
+        DWORD value = 0, size = sizeof value;
+        if (RegQueryValueExW(key, L"ProxyEnable", nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                             &size) == ERROR_SUCCESS)
+            oldEnable = value;
+        wchar_t text[512] = {};
+        size = sizeof text - sizeof(wchar_t);
+        if (RegQueryValueExW(key, L"ProxyServer", nullptr, nullptr, reinterpret_cast<BYTE*>(text),
+                             &size) == ERROR_SUCCESS)
+            oldServer = text;
+    }
+    void TearDown() override {
+        if (!key) return;
+        if (oldEnable) SetEnable(*oldEnable);
+        else RegDeleteValueW(key, L"ProxyEnable");
+        if (oldServer) SetServer(*oldServer);
+        else RegDeleteValueW(key, L"ProxyServer");
+        RegCloseKey(key);
+    }
+    void SetEnable(DWORD on) {
+        RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
+    }
+    void SetServer(const std::wstring& server) {
+        RegSetValueExW(key, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                       static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
+    }
+};
+
+TEST_F(RegistryProxy, TheVersionRecordGoesThroughTheUsersProxy) {
+    const WString proxyPort = Env("KVN_PROXY_PORT");
+    ASSERT_FALSE(proxyPort.empty()) << "run through tests/win32/with_server.sh";
+    Serve("LoginExeVersionInfo.ini", "[VersionInfo]\r\nVersionNumber=1\r\n");
+    SetEnable(1);
+    SetServer(L"127.0.0.1:" + std::wstring(W(proxyPort)));
+    const WString target = dir / u"LoginExeVersionInfo.ini";
+    ASSERT_TRUE(Get("/LoginExeVersionInfo.ini", target, false));
+    EXPECT_EQ(files.readFile(target, 100), Bytes("[VersionInfo]\r\nVersionNumber=1\r\n"));
+    const Bytes seen = files.readFile(Env("KVN_PROXY_LOG"), 1 << 20).value_or("");
+    EXPECT_NE(seen.find("\"method\": \"GET\", \"target\": \"http://127.0.0.1:" + toUtf8(port) +
+                        "/LoginExeVersionInfo.ini\""),
+              Bytes::npos)
+        << seen;
+    EXPECT_NE(seen.find("\"User-Agent\": \"KVN\""), Bytes::npos) << seen;
+
+    // A proxy that is not there fails the download, and the file stays.
+    SetServer(L"127.0.0.1:1");
+    Serve("LoginExeVersionInfo.ini", "[VersionInfo]\r\nVersionNumber=2\r\n");
+    EXPECT_FALSE(Get("/LoginExeVersionInfo.ini", target, false));
+    EXPECT_EQ(files.readFile(target, 100), Bytes("[VersionInfo]\r\nVersionNumber=1\r\n"));
 }
 
 // The https server beside the plain one has a certificate nobody vouches
