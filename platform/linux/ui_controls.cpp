@@ -97,7 +97,8 @@ UiImageButton::UiImageButton(UiDialog& dialog, int id, bool checkBox)
     gtk_widget_set_can_focus(widget_, TRUE);
     gtk_widget_add_events(widget_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
                                        GDK_ENTER_NOTIFY_MASK | GDK_LEAVE_NOTIFY_MASK |
-                                       GDK_POINTER_MOTION_MASK | GDK_FOCUS_CHANGE_MASK);
+                                       GDK_POINTER_MOTION_MASK | GDK_FOCUS_CHANGE_MASK |
+                                       GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK);
     g_signal_connect(widget_, "draw", G_CALLBACK(Draw), this);
     g_signal_connect(widget_, "enter-notify-event", G_CALLBACK(+[](GtkWidget*, GdkEventCrossing* e, gpointer p) -> gboolean {
         auto* self = static_cast<UiImageButton*>(p);
@@ -119,7 +120,9 @@ UiImageButton::UiImageButton(UiDialog& dialog, int id, bool checkBox)
         return FALSE;
     }), this);
     g_signal_connect(widget_, "focus-out-event", G_CALLBACK(+[](GtkWidget*, GdkEventFocus*, gpointer p) -> gboolean {
-        static_cast<UiImageButton*>(p)->setOver(false);
+        auto* self = static_cast<UiImageButton*>(p);
+        self->spaceHeld_ = false;  // a held Space no longer clicks
+        self->setOver(false);
         return FALSE;
     }), this);
     g_signal_connect(widget_, "grab-broken-event", G_CALLBACK(+[](GtkWidget*, GdkEventGrabBroken*, gpointer p) -> gboolean {
@@ -143,12 +146,51 @@ UiImageButton::UiImageButton(UiDialog& dialog, int id, bool checkBox)
         self->over_ = self->inside(e->x, e->y);
         gtk_widget_queue_draw(w);
         if (!self->over_) return TRUE;  // released elsewhere: no click
-        // A click takes the focus; an auto check box is checked by it.
-        gtk_widget_grab_focus(w);
-        if (self->checkBox_) self->check_ = 1;
-        self->dialog_.handler().onCommand(self->id_);
+        self->click();
         return TRUE;
     }), this);
+    // The keyboard of a focused button: Enter clicks it at once; Space
+    // holds it down like the left button and clicks on its release.
+    g_object_set_data(G_OBJECT(widget_), "kvn-image-button", this);
+    g_signal_connect(widget_, "key-press-event", G_CALLBACK(+[](GtkWidget* w, GdkEventKey* e, gpointer p) -> gboolean {
+        auto* self = static_cast<UiImageButton*>(p);
+        if (e->state & GDK_MOD1_MASK) return FALSE;  // Alt+key is the window's
+        if (IsEnterKey(e->keyval)) {
+            self->click();
+            return TRUE;
+        }
+        if (e->keyval == GDK_KEY_space || e->keyval == GDK_KEY_KP_Space) {
+            self->spaceHeld_ = true;
+            gtk_widget_queue_draw(w);
+            return TRUE;
+        }
+        return FALSE;
+    }), this);
+    g_signal_connect(widget_, "key-release-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* e, gpointer p) -> gboolean {
+        auto* self = static_cast<UiImageButton*>(p);
+        if (e->keyval != GDK_KEY_space && e->keyval != GDK_KEY_KP_Space) return FALSE;
+        if (!self->spaceHeld_) return TRUE;
+        self->spaceHeld_ = false;
+        self->click();
+        return TRUE;
+    }), this);
+}
+
+bool UiImageButton::IsEnterKey(guint keyval) {
+    return keyval == GDK_KEY_Return || keyval == GDK_KEY_KP_Enter || keyval == GDK_KEY_ISO_Enter;
+}
+
+bool UiImageButton::IsImageButton(GtkWidget* widget) {
+    return widget && g_object_get_data(G_OBJECT(widget), "kvn-image-button") != nullptr;
+}
+
+// A click takes the focus; an auto check box is checked by it. The
+// command comes last: it may end the dialog.
+void UiImageButton::click() {
+    gtk_widget_grab_focus(widget_);
+    if (checkBox_) check_ = 1;
+    gtk_widget_queue_draw(widget_);
+    dialog_.handler().onCommand(id_);
 }
 
 UiImageButton::~UiImageButton() {
@@ -170,6 +212,7 @@ void UiImageButton::setOver(bool over) {
 
 void UiImageButton::deactivated() {
     pressed_ = false;
+    spaceHeld_ = false;
     setOver(false);
     gtk_widget_queue_draw(widget_);
 }
@@ -212,10 +255,10 @@ void UiImageButton::setCheck(int state) {
 bool UiImageButton::showsInImage() const {
     if (!in_) return false;
     if (!out_) return true;
-    return checkBox_ ? check_.load() == 1 : over_;
+    return checkBox_ ? check_.load() == 1 : over_ || spaceHeld_;
 }
 
-bool UiImageButton::showsPressed() const { return !checkBox_ && pressed_ && over_; }
+bool UiImageButton::showsPressed() const { return !checkBox_ && ((pressed_ && over_) || spaceHeld_); }
 
 gboolean UiImageButton::Draw(GtkWidget*, cairo_t* cr, gpointer p) {
     auto* self = static_cast<UiImageButton*>(p);

@@ -297,14 +297,17 @@ UiDialog::UiDialog(const res::DialogTemplate& t, DialogHandler& h, GtkWindow* ow
         static_cast<UiDialog*>(p)->handler_.onCancel();
         return TRUE;  // the handler decides whether the window goes
     }), this);
-    g_signal_connect(window_, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* e, gpointer p) -> gboolean {
+    g_signal_connect(window_, "key-press-event", G_CALLBACK(+[](GtkWidget* w, GdkEventKey* e, gpointer p) -> gboolean {
         auto* self = static_cast<UiDialog*>(p);
         if (e->keyval == GDK_KEY_Escape) {
             self->handler_.onCancel();
             return TRUE;
         }
-        if (e->keyval == GDK_KEY_Return || e->keyval == GDK_KEY_KP_Enter) {
-            self->handler_.onOK();
+        if (UiImageButton::IsEnterKey(e->keyval)) {
+            // A focused bitmap button takes Enter as a click of its own;
+            // anywhere else Enter is the dialog's OK.
+            if (!UiImageButton::IsImageButton(gtk_window_get_focus(GTK_WINDOW(w))))
+                self->handler_.onOK();
             return FALSE;  // the focused page still gets its Enter
         }
         return FALSE;

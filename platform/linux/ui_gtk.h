@@ -126,10 +126,16 @@ public:
     bool showsInImage() const;
     bool showsPressed() const;
 
+    // Whether a widget is a bitmap button (it takes Enter for itself), and
+    // whether a key is one of the Enter keys.
+    static bool IsImageButton(GtkWidget* widget);
+    static bool IsEnterKey(guint keyval);
+
 private:
     static gboolean Draw(GtkWidget*, cairo_t* cr, gpointer self);
     void setOver(bool over);
     bool inside(double x, double y) const;
+    void click();
 
     int id_;
     bool checkBox_;
@@ -137,6 +143,8 @@ private:
     // GTK thread: the pointer is over the button, the left button went down
     // on it and is still held.
     bool over_ = false, pressed_ = false;
+    // GTK thread: Space went down while the button had the focus.
+    bool spaceHeld_ = false;
     GdkPixbuf* in_ = nullptr;
     GdkPixbuf* out_ = nullptr;
 };

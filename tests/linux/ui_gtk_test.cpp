@@ -31,12 +31,15 @@ struct Handler : DialogHandler {
     std::function<void(Dialog&, int)> timer;
     Dialog* dialog = nullptr;
     std::vector<int> commands;
+    int oks = 0, cancels = 0;
     bool onInitDialog(Dialog& d) override {
         dialog = &d;
         if (init) init(d);
         return true;
     }
     void onCommand(int id) override { commands.push_back(id); }
+    void onOK() override { ++oks; }
+    void onCancel() override { ++cancels; }
     void onTimer(int id) override {
         if (timer) timer(*dialog, id);
     }
@@ -226,27 +229,55 @@ void SendFocus(GtkWidget* window, bool in) {
     gdk_event_free(e);
 }
 
-TEST_F(GtkWindows, BitmapButtonsFollowThePointerAndTheCheckState) {
-    enum Step { Enter, DragIn, Press, Out, In, Release, Deactivate };
+// Sends a made-up key event to the window, which hands it to its focus.
+void SendKey(GtkWidget* window, GdkEventType type, guint keyval) {
+    GdkEvent* e = gdk_event_new(type);
+    e->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    e->key.send_event = TRUE;
+    e->key.keyval = keyval;
+    GdkKeymapKey* keys = nullptr;
+    gint n = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_display_get_default()), keyval,
+                                          &keys, &n) && n > 0)
+        e->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+    g_free(keys);
+    gdk_event_set_device(e, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+    gtk_widget_event(window, e);
+    gdk_event_free(e);
+}
+
+TEST_F(GtkWindows, BitmapButtonsFollowThePointerAndTheKeysAndTheCheckState) {
+    enum Step { Enter, DragIn, Press, Out, In, Release, Deactivate, Focus, Unfocus, EnterKey, SpaceDown, SpaceUp, Esc };
     struct Case {
         const char* name;
         bool checkBox, checkedBefore;
         std::vector<Step> steps;
         bool inImage, pressed, clicked, focused;
         int check;
+        int oks, cancels;  // the dialog's own Enter and Esc
     } cases[] = {
-        {"hover shows the in image", false, false, {Enter}, true, false, false, false, 0},
-        {"a held press over the button", false, false, {Enter, Press}, true, true, false, false, 0},
-        {"a held press moved off the button", false, false, {Enter, Press, Out}, false, false, false, false, 0},
-        {"a held press back over the button", false, false, {Enter, Press, Out, In}, true, true, false, false, 0},
-        {"released off the button: no click", false, false, {Enter, Press, Out, Release}, false, false, false, false, 0},
-        {"a click takes the focus", false, false, {Enter, Press, Release}, true, false, true, true, 0},
-        {"a press dragged in from elsewhere", false, false, {DragIn}, false, false, false, false, 0},
-        {"the window loses activation", false, false, {Enter, Deactivate}, false, false, false, false, 0},
-        {"a press on an unchecked box", true, false, {Enter, Press}, false, false, false, false, 0},
-        {"a click checks the box", true, false, {Enter, Press, Release}, true, false, true, true, 1},
-        {"a click leaves a checked box checked", true, true, {Enter, Press, Release}, true, false, true, true, 1},
-        {"a checked box without the pointer", true, true, {Enter, Out}, true, false, false, false, 1},
+        {"hover shows the in image", false, false, {Enter}, true, false, false, false, 0, 0, 0},
+        {"a held press over the button", false, false, {Enter, Press}, true, true, false, false, 0, 0, 0},
+        {"a held press moved off the button", false, false, {Enter, Press, Out}, false, false, false, false, 0, 0, 0},
+        {"a held press back over the button", false, false, {Enter, Press, Out, In}, true, true, false, false, 0, 0, 0},
+        {"released off the button: no click", false, false, {Enter, Press, Out, Release}, false, false, false, false, 0, 0, 0},
+        {"a click takes the focus", false, false, {Enter, Press, Release}, true, false, true, true, 0, 0, 0},
+        {"a press dragged in from elsewhere", false, false, {DragIn}, false, false, false, false, 0, 0, 0},
+        {"the window loses activation", false, false, {Enter, Deactivate}, false, false, false, false, 0, 0, 0},
+        {"a press on an unchecked box", true, false, {Enter, Press}, false, false, false, false, 0, 0, 0},
+        {"a click checks the box", true, false, {Enter, Press, Release}, true, false, true, true, 1, 0, 0},
+        {"a click leaves a checked box checked", true, true, {Enter, Press, Release}, true, false, true, true, 1, 0, 0},
+        {"a checked box without the pointer", true, true, {Enter, Out}, true, false, false, false, 1, 0, 0},
+        // The keyboard: Enter and Space click a focused button, Enter and
+        // Esc elsewhere are the dialog's, Esc is the dialog's everywhere.
+        {"Enter clicks a focused button", false, false, {Focus, EnterKey}, false, false, true, true, 0, 0, 0},
+        {"Enter checks a focused box", true, false, {Focus, EnterKey}, true, false, true, true, 1, 0, 0},
+        {"Space held down", false, false, {Focus, SpaceDown}, true, true, false, true, 0, 0, 0},
+        {"Space released clicks", false, false, {Focus, SpaceDown, SpaceUp}, false, false, true, true, 0, 0, 0},
+        {"Space checks a focused box", true, false, {Focus, SpaceDown, SpaceUp}, true, false, true, true, 1, 0, 0},
+        {"Space held while the focus leaves", false, false, {Focus, SpaceDown, Unfocus, SpaceUp}, false, false, false, false, 0, 0, 0},
+        {"Enter with no button focused", false, false, {EnterKey}, false, false, false, false, 0, 1, 0},
+        {"Esc on a focused button", false, false, {Focus, Esc}, false, false, false, true, 0, 0, 1},
     };
     Handler h;
     h.init = [&](Dialog& d) {
@@ -274,6 +305,7 @@ TEST_F(GtkWindows, BitmapButtonsFollowThePointerAndTheCheckState) {
             gtk_window_set_focus(GTK_WINDOW(window), nullptr);
             SendFocus(window, true);
             h.commands.clear();
+            h.oks = h.cancels = 0;
             double x = 3;  // where the pointer is
             for (Step s : c.steps) {
                 switch (s) {
@@ -287,6 +319,12 @@ TEST_F(GtkWindows, BitmapButtonsFollowThePointerAndTheCheckState) {
                              Send(w, GDK_MOTION_NOTIFY, 3, 3, GDK_BUTTON1_MASK); break;
                     case Release: Send(w, GDK_BUTTON_RELEASE, x, 3); break;
                     case Deactivate: SendFocus(window, false); break;
+                    case Focus: gtk_widget_grab_focus(w); break;
+                    case Unfocus: gtk_window_set_focus(GTK_WINDOW(window), nullptr); break;
+                    case EnterKey: SendKey(window, GDK_KEY_PRESS, GDK_KEY_Return); break;
+                    case SpaceDown: SendKey(window, GDK_KEY_PRESS, GDK_KEY_space); break;
+                    case SpaceUp: SendKey(window, GDK_KEY_RELEASE, GDK_KEY_space); break;
+                    case Esc: SendKey(window, GDK_KEY_PRESS, GDK_KEY_Escape); break;
                 }
             }
             EXPECT_EQ(b->showsInImage(), c.inImage);
@@ -294,6 +332,8 @@ TEST_F(GtkWindows, BitmapButtonsFollowThePointerAndTheCheckState) {
             EXPECT_EQ(!h.commands.empty(), c.clicked);
             EXPECT_EQ(gtk_widget_is_focus(w), c.focused);
             EXPECT_EQ(b->checkState(), c.check);
+            EXPECT_EQ(h.oks, c.oks);
+            EXPECT_EQ(h.cancels, c.cancels);
         }
         d.endDialog(0);
     };
