@@ -6,8 +6,9 @@
 // - a link saved with any target and arguments holds an Exec line that
 //   the desktop reads (GLib's key file and shell parser, "%%" as "%") as
 //   the target followed by the split arguments, and the link reads back
-//   the properties it was given.
+//   the properties it was given; a path that is not UTF-8 gives no entry.
 #include <gio/gio.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -58,7 +59,13 @@ std::optional<std::vector<std::string>> DesktopCommand(const std::string& file) 
         gchar** argv = nullptr;
         if (exec && g_shell_parse_argv(exec, &argc, &argv, nullptr)) {
             out.emplace();
-            for (gint i = 0; i < argc; ++i) {
+            // A program started through the shell: it runs the word after
+            // its script with the rest as arguments.
+            gint first = 0;
+            if (argc > 3 && std::string(argv[0]) == "sh" && std::string(argv[1]) == "-c" &&
+                std::string(argv[2]) == "exec \"$0\" \"$@\"")
+                first = 3;
+            for (gint i = first; i < argc; ++i) {
                 std::string arg, raw = argv[i];
                 for (std::size_t k = 0; k < raw.size(); ++k) {
                     if (raw[k] == '%' && k + 1 < raw.size() && raw[k + 1] == '%') ++k;
@@ -103,9 +110,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto text = [&](std::size_t units) {
             WString t = kvnfuzz::ConsumeWide(in, units);
             std::erase(t, u'\0');
-            // U+F000..U+F0FF in a path stand for native bytes that are not
-            // UTF-8; a desktop entry is UTF-8 only and cannot carry them.
-            std::erase_if(t, [](char16_t c) { return c >= 0xF000 && c <= 0xF0FF; });
             return t;
         };
         const WString target = u"C:\\Korvanis\\" + text(20);
@@ -116,9 +120,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         link->setWorkingDirectory(folder);
         link->setArguments(arguments);
         const WString linkPath = u"C:\\Korvane.lnk";  // one of the launcher's own link names
-        KVN_PROPERTY(link->save(linkPath));
+        const std::string file = kvnfuzz::ScratchFolder() + "/Korvane.desktop";
+        ::unlink(file.c_str());
+        // U+F000..U+F0FF in a path may stand for native bytes that are not
+        // UTF-8; a desktop entry is UTF-8 only and cannot carry them: no
+        // entry is written for such a path.
+        auto utf8 = [](const std::string& s) { return g_utf8_validate(s.data(), s.size(), nullptr) == TRUE; };
+        const bool writable = utf8(kvn::linuxp::NativePath(target)) &&
+                              (folder.empty() || utf8(kvn::linuxp::NativePath(folder)));
+        const bool saved = link->save(linkPath);
+        KVN_PROPERTY(saved == writable);
+        if (!saved) {
+            KVN_PROPERTY(::access(file.c_str(), F_OK) != 0);
+            return 0;
+        }
 
-        const auto command = DesktopCommand(kvnfuzz::ScratchFolder() + "/Korvane.desktop");
+        const auto command = DesktopCommand(file);
         KVN_PROPERTY(command.has_value());
         std::vector<std::string> expected{kvn::linuxp::NativePath(target)};
         for (auto& arg : SplitCommandLine(arguments)) expected.push_back(kvn::toUtf8(arg));

@@ -128,6 +128,8 @@ std::string iconBeside(const std::string& program) {
     return written ? png : std::string();
 }
 
+bool isUtf8(const std::string& s) { return g_utf8_validate(s.data(), static_cast<gssize>(s.size()), nullptr); }
+
 class DesktopLink : public CollectedShellLink {
 public:
     bool save(const WString& linkPath) override {
@@ -136,18 +138,33 @@ public:
         std::string name = native.substr(slash + 1);
         auto dot = name.rfind('.');
         if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
+        const std::string program = NativePath(info_.target);
+        const std::string folder =
+            info_.workingDirectory.empty() ? std::string() : NativePath(info_.workingDirectory);
+        const WString& iconProgram = info_.iconPath.empty() ? info_.target : info_.iconPath;
+        const std::string iconNative = NativePath(iconProgram);
+        // A desktop entry is UTF-8 text: a name whose bytes are not UTF-8
+        // cannot be written into it, and the desktop would drop the line
+        // that holds it. No entry at all, then, rather than a dead one.
+        if (!isUtf8(name) || !isUtf8(program) || !isUtf8(folder) || !isUtf8(iconNative)) return false;
+
         std::string t = "[Desktop Entry]\nType=Application\nVersion=1.0\n";
         t += "Name=" + escapeValue(name) + "\n";
-        std::string exec = quoteExec(NativePath(info_.target));
+        // GIO takes an entry only when the first word of its Exec names a
+        // program, and it looks that word up as written, "%%" and all: a
+        // program whose path holds a "%" is started by the shell instead,
+        // which runs its first argument with the rest.
+        std::string exec;
+        if (program.find('%') != std::string::npos)
+            exec = "sh -c " + quoteExec("exec \"$0\" \"$@\"") + " ";
+        exec += quoteExec(program);
         // The arguments are a command line: split as Windows splits it,
         // each word quoted on its own.
         for (auto& arg : SplitCommandLine(info_.arguments)) exec += " " + quoteExec(toUtf8(arg));
         t += "Exec=" + exec + "\n";
-        if (!info_.workingDirectory.empty())
-            t += "Path=" + escapeValue(NativePath(info_.workingDirectory)) + "\n";
+        if (!folder.empty()) t += "Path=" + escapeValue(folder) + "\n";
         // A link without an icon shows its target's, as the Windows shell does.
-        const WString& iconProgram = info_.iconPath.empty() ? info_.target : info_.iconPath;
-        if (const std::string png = iconBeside(NativePath(iconProgram)); !png.empty())
+        if (const std::string png = iconBeside(iconNative); !png.empty())
             t += "Icon=" + escapeValue(png) + "\n";
         t += "Terminal=false\n";
         t += "X-Korvane-Target=" + escapeValue(toUtf8(info_.target)) + "\n";

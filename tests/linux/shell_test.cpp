@@ -187,37 +187,72 @@ bool WaitForFile(const std::string& native) {
 TEST_F(ShellTest, TheDesktopStartsTheTargetWithItsArgumentsInItsFolder) {
     // GIO may report launches on the session bus; there is none here.
     env.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root + "/no-bus");
-    const std::string folder = d + "/100 sure";
-    std::filesystem::create_directories(folder);
-    Spit(folder + "/Login.exe",
-         "#!/bin/sh\nprintf '%s|' \"$(pwd)\" \"$@\" > \"" + root + "/ran.tmp\"\n"
-         "mv \"" + root + "/ran.tmp\" \"" + root + "/ran.txt\"\n");
-    ::chmod((folder + "/Login.exe").c_str(), 0755);
     std::filesystem::create_directories(root + "/data/applications/Korvane");
-
-    auto link = shell().createShellLink();
-    link->setPath(u"D:\\100 sure/Login.exe");
-    link->setIconLocation(u"D:\\100 sure/Login.exe", 0);
-    link->setWorkingDirectory(u"D:/");
-    // Arguments are a command line, split as Windows splits it.
-    link->setArguments(u"-Uninstall \"two words\" 50%$HOME");
     const WString linkPath = *shell().specialFolderPath(SpecialFolder::Programs) + u"/Korvane/卸载游戏.lnk";
-    ASSERT_TRUE(link->save(linkPath));
-
     const std::string file = root + "/data/applications/Korvane/卸载游戏.desktop";
-    GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(file.c_str());
-    ASSERT_NE(info, nullptr);
-    GError* error = nullptr;
-    const gboolean launched = g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, &error);
-    EXPECT_TRUE(launched) << (error ? error->message : "");
-    if (error) g_error_free(error);
-    g_object_unref(info);
-    ASSERT_TRUE(WaitForFile(root + "/ran.txt"));
-    EXPECT_EQ(Slurp(root + "/ran.txt"), d + "|-Uninstall|two words|50%$HOME|");
-    auto back = shell().readShellLink(linkPath);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->target, u"D:\\100 sure/Login.exe");
-    EXPECT_EQ(back->arguments, u"-Uninstall \"two words\" 50%$HOME");
+    // Install folders as a drive may hold them. The entry must be taken by
+    // GIO and start exactly that program, with the arguments split as
+    // Windows splits them, or not be written at all.
+    const struct Case {
+        std::string folder;
+        const char* arguments;
+        std::vector<std::string> argv;
+        bool written;
+    } cases[] = {
+        {"100 sure", "-Uninstall \"two words\" 50%$HOME", {"-Uninstall", "two words", "50%$HOME"}, true},
+        {"100%", "-Uninstall", {"-Uninstall"}, true},
+        {"%f %u %%", "", {}, true},
+        {"a=b%c", "", {}, true},
+        {"say \"hi\" 'there'", "-Uninstall", {"-Uninstall"}, true},
+        {"back\\slash\\", "", {}, true},
+        {"$HOME `id` $(id)", "", {}, true},
+        {"~ & | ; < > * ? # ( ) [x]", "", {}, true},
+        {" 游戏 tab\there ", "", {}, true},
+        {"line\nbreak", "", {}, true},
+        {"latin1 \xe9t\xe9", "-Uninstall", {}, false},  // not UTF-8
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const std::string folder = d + "/" + c.folder;
+        std::filesystem::create_directories(folder);
+        Spit(folder + "/Login.exe",
+             "#!/bin/sh\nprintf '%s|' \"$0\" \"$(pwd)\" \"$@\" > \"" + root + "/ran.tmp\"\n"
+             "mv \"" + root + "/ran.tmp\" \"" + root + "/ran.txt\"\n");
+        ::chmod((folder + "/Login.exe").c_str(), 0755);
+        std::filesystem::remove(file);
+        std::filesystem::remove(root + "/ran.txt");
+
+        const WString target = u"D:\\" + kvn::linuxp::EncodeName(c.folder) + u"/Login.exe";
+        auto link = shell().createShellLink();
+        link->setPath(target);
+        link->setIconLocation(target, 0);
+        link->setWorkingDirectory(u"D:/");
+        link->setArguments(fromUtf8(c.arguments));
+        EXPECT_EQ(link->save(linkPath), c.written);
+        if (!c.written) {  // no dead entry, and nothing made for one
+            EXPECT_FALSE(kvntest::NativeExists(file));
+            EXPECT_FALSE(kvntest::NativeExists(folder + "/Login.png"));
+            continue;
+        }
+
+        GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(file.c_str());
+        EXPECT_NE(info, nullptr) << "GIO refused:\n" << Slurp(file);
+        if (!info) continue;
+        GError* error = nullptr;
+        const gboolean launched = g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, &error);
+        EXPECT_TRUE(launched) << (error ? error->message : "");
+        if (error) g_error_free(error);
+        g_object_unref(info);
+        if (!launched) continue;
+        ASSERT_TRUE(WaitForFile(root + "/ran.txt"));
+        std::string expected = folder + "/Login.exe|" + d + "|";
+        for (const auto& arg : c.argv) expected += arg + "|";
+        EXPECT_EQ(Slurp(root + "/ran.txt"), expected);
+        auto back = shell().readShellLink(linkPath);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->target, target);
+        EXPECT_EQ(back->arguments, fromUtf8(c.arguments));
+    }
 }
 
 TEST_F(ShellTest, SavingAgainReplacesTheOldLink) {
