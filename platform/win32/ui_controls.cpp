@@ -291,9 +291,12 @@ LRESULT Win32ImageButton::handle(UINT msg, WPARAM wp, LPARAM lp, bool& handled) 
             handled = false;
             return 0;
         case WM_GETDLGCODE:
-            // Enter and Esc stay with the dialog (its OK and cancel), so a
-            // focused picture button never takes the default role.
-            return DLGC_BUTTON;
+            // A push button to the dialog manager, check boxes included:
+            // Enter on a focused picture clicks it, and while it has the
+            // focus it is the dialog's default button (the manager sends it
+            // BM_SETSTYLE). Esc still goes to the dialog's cancel.
+            return DefSubclassProc(hwnd_, msg, wp, lp) |
+                   (defaultButton_ ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
         case BM_SETCHECK:
             if (checkBoxMode_) {
                 checkState_ = (wp == BST_CHECKED || wp == BST_INDETERMINATE) ? 1 : 0;

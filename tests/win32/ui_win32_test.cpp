@@ -242,6 +242,73 @@ TEST(Win32ImageButton, CheckBoxModeChecksOnEveryClickBeforeTheCommandAndNeverUnc
     EXPECT_EQ(statesAtCommand, (std::vector<int>{1, 1}));
 }
 
+TEST(Win32ImageButton, KeysOnTheFocusedControl) {
+    // Focus moves as the dialog manager moves it (Tab does the same), then
+    // the player's keys go to the focused window.
+    enum Focus { FocusPush, FocusCheck, FocusBar };
+    const struct Case {
+        const char* name;
+        Focus focus;
+        std::vector<UINT> keys;  // key-down and key-up of each
+        std::vector<int> commands;
+        int oks, cancels, check;
+    } cases[] = {
+        {"Enter clicks a focused push button", FocusPush, {VK_RETURN}, {kButton}, 0, 0, 0},
+        {"Enter clicks a focused check box", FocusCheck, {VK_RETURN}, {kCheck}, 0, 0, 1},
+        {"Space clicks a focused push button", FocusPush, {VK_SPACE}, {kButton}, 0, 0, 0},
+        {"Space clicks a focused check box", FocusCheck, {VK_SPACE}, {kCheck}, 0, 0, 1},
+        {"Tab from the check box, then Enter", FocusCheck, {VK_TAB, VK_RETURN}, {kButton}, 0, 0, 0},
+        {"Esc on a focused button is the dialog's cancel", FocusPush, {VK_ESCAPE}, {}, 0, 1, 0},
+        {"Enter elsewhere is the dialog's OK, once the button lost the focus", FocusBar, {VK_RETURN}, {}, 1, 0, 0},
+    };
+    Handler h;
+    std::vector<int> commands;
+    std::size_t row = 0;
+    int phase = 0;  // each row: focus, then keys, then what they did
+    h.init = [&](Dialog& d) {
+        ASSERT_TRUE(d.imageButton(kButton) && d.imageButton(kCheck));
+        d.setTimer(1, 20);
+    };
+    h.command = [&](int id) { commands.push_back(id); };
+    h.timer = [&](int) {
+        const HWND dlg = DialogWindow(h.dialog);
+        ImageButton* box = h.dialog->imageButton(kCheck);
+        const Case& c = cases[row];
+        auto focus = [&](int id) {
+            SendMessageW(dlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dlg, id)), TRUE);
+        };
+        switch (phase++) {
+            case 0:
+                commands.clear();
+                h.oks = h.cancels = 0;
+                box->setCheck(0);
+                // Every row starts on the push button, so that the FocusBar
+                // row moves the focus away from it.
+                focus(kButton);
+                if (c.focus == FocusCheck) focus(kCheck);
+                if (c.focus == FocusBar) focus(kProgress);
+                break;
+            case 1:
+                for (UINT key : c.keys) {
+                    PostMessageW(GetFocus(), WM_KEYDOWN, key, 1);
+                    PostMessageW(GetFocus(), WM_KEYUP, key, 0xC0000001);
+                }
+                break;
+            default: {
+                SCOPED_TRACE(c.name);
+                EXPECT_EQ(commands, c.commands);
+                EXPECT_EQ(h.oks, c.oks);
+                EXPECT_EQ(h.cancels, c.cancels);
+                EXPECT_EQ(box->checkState(), c.check);
+                phase = 0;
+                if (++row == std::size(cases)) h.dialog->endDialog(0);
+            }
+        }
+    };
+    RunDialog(h);
+    EXPECT_EQ(row, std::size(cases));
+}
+
 TEST(Win32ImageButton, PureGreenIsTransparentAndTheStateChoosesTheImage) {
     Handler h;
     h.init = [&](Dialog& d) {
