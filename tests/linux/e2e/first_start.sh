@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End to end on Linux: mode by arguments, single instance, a first start
-# from nothing to the login page, and a second start that finds the install.
+# from nothing to the login page, and a second start that finds the install
+# (drive C lies in a folder whose name holds a "%").
 # Then a first installation killed (kill -9) at several points is finished
 # by the next start, from the package, the desktop link or the start-menu
 # link; and the close button closes the window at once during installation,
@@ -9,6 +10,11 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.bash"
 kvn_init "$1" "$2"
+# Drive C's folder has a "%" in its name, which desktop entries must carry.
+drive="$state/C%1"
+mkdir -p "$drive"
+export KORVANE_DRIVES="C=$drive"
+inst="$drive/Korvanis"
 kvn_start_server
 # A fresh account: no data folder (so no applications folder), no desktop.
 rm -rf "$HOME/.local" "$HOME/Desktop"
@@ -107,10 +113,12 @@ fresh_machine() {
   for p in $(kvn_strays); do kill -9 "$p" 2>/dev/null || true; done
   rm -rf "$inst" "$registry" "$gates"/* "$desk_link" "$(dirname "$menu_link")"
 }
-# Runs a link the way a desktop does: its Exec line in its Path folder.
+# Runs a link the way a desktop does: its Exec line (a string value, then
+# "%%" for "%") in its Path folder.
 start_link() {
   local exec dir
-  exec=$(sed -n 's/^Exec=//p' "$1" | head -1); dir=$(sed -n 's/^Path=//p' "$1" | head -1)
+  exec=$(sed -n 's/^Exec=//p' "$1" | head -1 | sed 's/\\\\/\\/g; s/%%/%/g')
+  dir=$(sed -n 's/^Path=//p' "$1" | head -1)
   eval "set -- $exec"
   (cd "${dir:-$HOME}" && exec "$@") & started=$!; pids+=($started)
 }
@@ -124,7 +132,7 @@ expect_repaired() {
   wait_for 300 login_pages_at_least $((pages + 1)) || fail "$how: no login page after the repair"
   [ -e "$inst/Launcher.exe" ] && [ -e "$inst/bin/npKVNWebPlayer.dll" ] || fail "$how: client not unpacked"
   [ ! -e "$inst/install.unfinished" ] || fail "$how: installation still marked unfinished"
-  [ "$(ls -d "$state"/C/Korvanis* | wc -l)" = 1 ] || fail "$how: a second install folder"
+  [ "$(ls -d "$drive"/Korvanis* | wc -l)" = 1 ] || fail "$how: a second install folder"
   kill $started; wait $started 2>/dev/null || true
   echo "ok: killed $how: repaired by the next start"
 }

@@ -2,6 +2,7 @@
 # End to end on Linux: Enter, Escape, Alt+F4 and the window manager's close
 # request leave the launcher window open; its minimise button asks for the
 # window to be iconified, its close button ends the launcher with code 0.
+# Enter and Space click the picture button that has the focus.
 # Enter still reaches the page: in the login field it logs in. The page's
 # title never becomes the window's. A served page taller than the view shows
 # no scroll bar, and its requests for a new window (a link with a target, a
@@ -60,7 +61,19 @@ click_in "$win" 120 160
 
 minimise "the minimise button sent no iconify request"
 still_open "the minimise button"
+# The click left the focus on the minimise button: Enter and Space click
+# it again, Esc is still only the dialog's (no click).
+for key in Return KP_Enter space; do
+  minimised=$((minimised + 1))
+  xdotool key "$key"
+  wait_for 100 test "$(iconify_requests)" -ge $minimised || fail "$key did not click the focused minimise button"
+done
+xdotool key Escape
+minimise "no iconify request after Escape on the focused button"
+[ "$(iconify_requests)" = $minimised ] || fail "Escape clicked the focused minimise button"
+still_open "Escape on the focused button"
 for key in Return KP_Enter Escape alt+F4; do
+  click_in "$win" 120 160  # the focus goes back to the page
   xdotool key "$key"
   minimise "no iconify request after $key"
   still_open "$key"
