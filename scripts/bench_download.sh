@@ -3,25 +3,103 @@
 # DownloadFile) against curl on the same 64 MiB file from the local stand-in
 # server, the launcher program's peak memory, the cost of checking the
 # file's signature against the time to download it, how long an unreachable
-# download server holds the window during the self-update, and the CPU time
-# a body that stops coming costs while the launcher waits it out.
+# download server holds the window during the self-update, the CPU time
+# a body that stops coming costs while the launcher waits it out, and what
+# signatures add to a start: process start to the login page's load, signed
+# against unsigned, on loopback and through a relay that delays each
+# connection and each answer by DELAY_MS (default 100 ms: a path with a
+# 100 ms round trip).
 #
 #   scripts/bench_download.sh [BUILD_DIR] [--quick]
 #
-# BUILD_DIR holds bench/download_bench (default: build/linux). --quick times one
-# attempt against the silent server and multiplies it instead of waiting out
-# all ten. Prints figures; checks nothing beyond the downloads being whole.
+# BUILD_DIR holds bench/download_bench and a launcher built with an update key
+# (default: build/linux, whose preset sets the demo key). The unsigned
+# launcher is built beside it, in BUILD_DIR-unsigned (target Login only), when
+# it is missing or out of date. The start-up figures need a display; without
+# one they run under xvfb-run. --quick times one attempt against the silent
+# server and multiplies it instead of waiting out all ten. Prints figures;
+# checks nothing beyond the downloads being whole.
 set -euo pipefail
 
 SRC="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="build/linux"
 QUICK=0
+STARTUP_ONLY=0
 for arg in "$@"; do
   case "$arg" in
     --quick) QUICK=1 ;;
+    --startup-only) STARTUP_ONLY=1 ;;
     *) BUILD="$arg" ;;
   esac
 done
+BUILD="$(cd "$BUILD" && pwd)"
+UNSIGNED="$BUILD-unsigned"
+DELAY_MS="${DELAY_MS:-100}"
+STARTS="${STARTS:-5}"   # starts per launcher and path (median taken)
+
+# Process start to the login page's load, as scripts/bench_login.sh times it
+# (the page's load handler requests a marker carrying the page's own clock).
+startup_figures() {
+  source "$SRC/tests/linux/e2e/lib.bash"
+  kvn_init "$BUILD" "$SRC"
+  kvn_start_server
+  touch "$state/requests.log"
+  python3 "$SRC/bench/delay_relay.py" --upstream "$port" --delay-ms "$DELAY_MS" \
+    --port-file "$state/relay-port" & pids+=($!)
+  wait_for 100 test -s "$state/relay-port" || fail "the relay did not start"
+  local direct=$site relayed="http://127.0.0.1:$(cat "$state/relay-port")"
+  kvn_seed_install
+  kvn_package_copy "$state/signed"
+  kvn_package_copy "$state/unsigned"
+  cp "$UNSIGNED/platform/linux/Login" "$state/unsigned/Login.exe"
+
+  now_ms() { date +%s%3N; }
+  markers() { sed -n 's/.*"target": "\/micro\/loaded?page=login&t=\([0-9]*\)".*/\1/p' "$state/requests.log"; }
+  have_markers() { [ "$(markers | wc -l)" -ge "$1" ]; }
+  # One start of the launcher in folder $1 against base address $2; sets took (ms).
+  one_start() {
+    local before start pid win
+    before=$(markers | wc -l)
+    export KORVANE_SITE=$2 KORVANE_DOWNLOAD=$2
+    cd "$1"
+    start=$(now_ms)
+    ./Login.exe & pid=$!; pids+=($pid)
+    wait_for 600 have_markers $((before + 1)) || fail "$1: the login page did not load within 60 s"
+    took=$(( $(markers | sed -n "$((before + 1))p") - start ))
+    if win=$(window_of $pid "Korvane安装程序" | head -1) && [ -n "$win" ]; then click_in "$win" 993 93; fi
+    wait_exit $pid 100 || { kill $pid 2>/dev/null || true; wait_exit $pid 50 || true; }
+  }
+  median_of() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+  local signatures_before
+  signatures_before=$(requests_for /download/LoginExeVersionInfo.ini.sig)
+  for path in direct relayed; do
+    local -a t_signed=() t_unsigned=()
+    local base=$direct
+    [ $path = relayed ] && base=$relayed
+    # Alternated, so that a slow moment of the machine falls on both.
+    for _ in $(seq "$STARTS"); do
+      one_start "$state/unsigned" "$base"; t_unsigned+=("$took")
+      one_start "$state/signed" "$base"; t_signed+=("$took")
+    done
+    local mu ms label="loopback"
+    mu=$(median_of "${t_unsigned[@]}")
+    ms=$(median_of "${t_signed[@]}")
+    [ $path = relayed ] && label="+${DELAY_MS} ms per connection and per answer"
+    awk -v l="$label" -v u="$mu" -v s="$ms" -v ur="${t_unsigned[*]}" -v sr="${t_signed[*]}" 'BEGIN {
+      printf "%s:\n  unsigned: median %5d ms (runs: %s)\n  signed:   median %5d ms (runs: %s)\n", l, u, ur, s, sr
+      printf "  signed - unsigned: %+d ms; signed / unsigned: %.3f (goal <= 1.10)\n", s - u, s / u
+    }'
+  done
+  local signatures=$(( $(requests_for /download/LoginExeVersionInfo.ini.sig) - signatures_before ))
+  [ "$signatures" = $((2 * STARTS)) ] ||
+    fail "the record's signature was fetched $signatures times in $((2 * STARTS)) signed starts"
+}
+
+if [ "$STARTUP_ONLY" = 1 ]; then
+  startup_figures
+  exit 0
+fi
 BENCH="$BUILD/bench/download_bench"
 [ -x "$BENCH" ] || { echo "no $BENCH: build the target download_bench first" >&2; exit 2; }
 command -v curl >/dev/null || { echo "curl is needed" >&2; exit 2; }
@@ -121,3 +199,19 @@ awk -v h1="$HANG_ONE" -v ht="$HANG_TOTAL" -v hn="$HANG_N" -v c1="$CLOSED_ONE" -v
 awk -v t="$STALL_TOTAL" -v c="$STALL_CPU" -v n="$HANG_N" -v f="$(field failures "$WORK/stall.txt")" 'BEGIN {
   printf "stalled body:  %d attempts %.2f s (%d failed), CPU time %.3f s (%.1f%% of one core)\n", n, t, f, c, 100 * c / t
 }'
+
+echo
+echo "== start-up: process start to the login page loaded, signed against unsigned, median of $STARTS each"
+grep -q '^KVN_UPDATE_PUBLIC_KEY:STRING=.' "$BUILD/CMakeCache.txt" ||
+  { echo "$BUILD trusts no update key: no signed start to time" >&2; exit 2; }
+if [ ! -f "$UNSIGNED/CMakeCache.txt" ]; then
+  echo "(configuring the unsigned launcher in $UNSIGNED)"
+  cmake -S "$SRC" -B "$UNSIGNED" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVN_UPDATE_PUBLIC_KEY= \
+    -DKVN_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$UNSIGNED" --target Login >/dev/null
+if [ -n "${DISPLAY:-}" ]; then
+  bash "$0" "$BUILD" --startup-only
+else
+  xvfb-run -a -s "-screen 0 1280x800x24" bash "$0" "$BUILD" --startup-only
+fi

@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""A loopback TCP relay that stands for a slow network path.
+
+delay_relay.py --upstream PORT --delay-ms MS --port-file FILE
+
+Listens on 127.0.0.1 and writes its port to FILE once listening. Each
+connection is passed to 127.0.0.1:PORT after MS milliseconds (the connection's
+round trip), and each answer (the first bytes the upstream sends after the
+client has spoken) reaches the client MS milliseconds late (the request's
+round trip). Bytes within an answer pass at once. With MS = 100, one HTTP/1.0
+fetch costs about 200 ms more than on loopback, as over a path with a 100 ms
+round trip.
+"""
+import argparse
+import os
+import signal
+import socket
+import socketserver
+import sys
+import threading
+import time
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, addr, opts):
+        super().__init__(addr, Handler)
+        self.opts = opts
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def handle(self):
+        delay = self.server.opts.delay_ms / 1000.0
+        client = self.request
+        time.sleep(delay)
+        try:
+            upstream = socket.create_connection(("127.0.0.1", self.server.opts.upstream))
+        except OSError:
+            return
+        spoke = threading.Event()  # the client has sent something not yet answered
+
+        def forward():
+            try:
+                while True:
+                    data = client.recv(65536)
+                    if not data:
+                        break
+                    spoke.set()
+                    upstream.sendall(data)
+            except OSError:
+                pass
+            try:
+                upstream.shutdown(socket.SHUT_WR)
+            except OSError:
+                pass
+
+        t = threading.Thread(target=forward, daemon=True)
+        t.start()
+        try:
+            while True:
+                data = upstream.recv(65536)
+                if not data:
+                    break
+                if spoke.is_set():
+                    spoke.clear()
+                    time.sleep(delay)
+                client.sendall(data)
+        except OSError:
+            pass
+        try:
+            client.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
+        t.join(timeout=5)
+        upstream.close()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--upstream", type=int, required=True)
+    ap.add_argument("--delay-ms", type=float, required=True)
+    ap.add_argument("--port-file", required=True)
+    opts = ap.parse_args()
+    server = Server(("127.0.0.1", 0), opts)
+    signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown, daemon=True).start())
+    tmp = opts.port_file + ".tmp"
+    with open(tmp, "w") as f:
+        f.write("%d\n" % server.server_address[1])
+    os.replace(tmp, opts.port_file)
+    server.serve_forever(poll_interval=0.2)
+    server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
