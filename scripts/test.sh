@@ -2,7 +2,8 @@
 # Sets up, builds and runs every test: the Linux build natively (unit,
 # backend and end-to-end tests under Xvfb), the unit and backend tests with
 # the sanitizers, a short run of every fuzz target, then the Windows build
-# under Wine with one fresh Wine prefix for the run.
+# under Wine with one fresh Wine prefix for the run (made with the Chinese
+# font by scripts/wine-prefix.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -38,4 +39,5 @@ cmake --build build/win32 -j2
 export WINEPREFIX="$(mktemp -d /tmp/kvn-wine.XXXXXX)"
 export WINEDEBUG=-all
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c 'wineboot -i >/dev/null 2>&1; cd build/win32 && ctest --output-on-failure --timeout 300'
+bash scripts/wine-prefix.sh
+xvfb-run -a -s "-screen 0 1280x800x24" bash -c 'cd build/win32 && ctest --output-on-failure --timeout 300'

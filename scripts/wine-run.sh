@@ -7,6 +7,8 @@ if [ -z "${WINEPREFIX:-}" ]; then
   export WINEPREFIX="$(mktemp -d /tmp/kvn-wine.XXXXXX)"
   trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 fi
+# Made or not, the prefix gets the Chinese font once.
+bash "$(dirname "$0")/wine-prefix.sh"
 # No exec: the trap must still remove a private prefix afterwards.
 if [ -z "${DISPLAY:-}" ]; then
   xvfb-run -a wine "$@"

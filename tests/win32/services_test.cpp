@@ -1,13 +1,16 @@
 // The Windows services on the real system (under Wine): files, profile
 // files, registry, processes, drives, the mutex, shell links written by the
-// launcher's own shortcut code, and WinINet talking to the local stand-in
-// server that with_server.sh runs beside this program.
+// launcher's own shortcut code, WinINet talking to the local stand-in
+// server that with_server.sh runs beside this program, and the resources of
+// the built Login.exe as the system reads them.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
 #include <ole2.h>
+
+#include <commctrl.h>
 
 #include <cstdlib>
 #include <optional>
@@ -551,6 +554,121 @@ TEST_F(Http, HttpsGoesOverTlsAndAnUntrustedCertificateIsRefused) {
                               dir / u"v.ini", false));
     EXPECT_FALSE(files.exists(dir / u"v.ini"));
 }
+
+#ifdef KVN_LOGIN_EXE
+// ---------------------------------------------------------------- Login.exe
+
+// The built program, on Wine's drive for the Unix root.
+WString LoginExe() {
+    WString path = u"Z:" + fromUtf8(KVN_LOGIN_EXE);
+    for (char16_t& c : path)
+        if (c == u'/') c = u'\\';
+    return path;
+}
+
+TEST(LoginExe, VersionBlockCarriesTheProjectVersionAndItsNames) {
+    const WString exe = LoginExe();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(W(exe), &ignored);
+    ASSERT_GT(size, 0u) << "no version block, error " << GetLastError();
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(W(exe), 0, size, block.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    ASSERT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    const std::string numbers = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                                std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                                std::to_string(HIWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(numbers, KVN_VERSION);
+    EXPECT_EQ(LOWORD(fixed->dwFileVersionLS), 0);
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+
+    // One language: Chinese (PRC), Unicode texts.
+    WORD* translation = nullptr;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &length));
+    ASSERT_EQ(length, 4u);
+    EXPECT_EQ(translation[0], 0x0804);
+    EXPECT_EQ(translation[1], 1200);
+    auto text = [&](const wchar_t* name) -> WString {
+        wchar_t* value = nullptr;
+        const std::wstring key = std::wstring(L"\\StringFileInfo\\080404b0\\") + name;
+        if (!VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &length))
+            return u"(missing)";
+        return U(value);
+    };
+    EXPECT_EQ(text(L"ProductName"), u"Korvane");
+    EXPECT_EQ(text(L"FileVersion"), fromUtf8(KVN_VERSION));
+    EXPECT_EQ(text(L"ProductVersion"), fromUtf8(KVN_VERSION));
+    EXPECT_EQ(text(L"OriginalFilename"), u"Login.exe");
+    EXPECT_EQ(text(L"FileDescription"), u"Korvane登录器");
+    for (const wchar_t* name : {L"CompanyName", L"LegalCopyright"}) {
+        const WString value = text(name);
+        EXPECT_TRUE(!value.empty() && value != u"(missing)") << toUtf8(U(name));
+    }
+}
+
+// The manifest is read as the loader reads it, and the uninstall window made
+// from Login.exe's own template under that manifest gets the controls of
+// Common Controls 6 (a button that answers BCM_GETIDEALSIZE); without it,
+// the same template gets the old ones.
+TEST(LoginExe, ManifestGivesTheUninstallWindowCommonControls6) {
+    const WString exe = LoginExe();
+    HMODULE module =
+        LoadLibraryExW(W(exe), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_TRUE(module) << GetLastError();
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+    ASSERT_TRUE(found) << "no manifest resource 1";
+    const std::string manifest(static_cast<const char*>(LockResource(LoadResource(module, found))),
+                               SizeofResource(module, found));
+    const std::string identity = std::string("version=\"") + KVN_VERSION + ".0\"";
+    for (const std::string& part :
+         {std::string("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+          std::string("level=\"asInvoker\""), identity,
+          std::string("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"),   // Windows 7
+          std::string("{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"),   // 8
+          std::string("{1f676c76-80e1-4239-95bb-83d0f6d0da78}"),   // 8.1
+          std::string("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"),   // 10 and 11
+          std::string(">false</dpiAware>"), std::string(">unaware</dpiAwareness>")})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
+
+    HRSRC dialog = FindResourceW(module, MAKEINTRESOURCEW(136), RT_DIALOG);
+    ASSERT_TRUE(dialog);
+    const auto* uninstallTemplate =
+        static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(module, dialog)));
+    // Made hidden; true when its cancel button knows its ideal size.
+    auto newStyleButton = [&] {
+        HWND window = CreateDialogIndirectParamW(
+            GetModuleHandleW(nullptr), uninstallTemplate, nullptr,
+            [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+        EXPECT_TRUE(window);
+        SIZE ideal{};
+        const LRESULT answer = SendMessageW(GetDlgItem(window, IDCANCEL), BCM_GETIDEALSIZE, 0,
+                                            reinterpret_cast<LPARAM>(&ideal));
+        DestroyWindow(window);
+        return answer != 0 && ideal.cx > 0;
+    };
+    EXPECT_FALSE(newStyleButton()) << "a program without the manifest has the old button";
+
+    ACTCTXW request{};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = W(exe);
+    request.lpResourceName = MAKEINTRESOURCEW(1);
+    HANDLE context = CreateActCtxW(&request);
+    ASSERT_NE(context, INVALID_HANDLE_VALUE) << "the manifest does not load, error " << GetLastError();
+    ULONG_PTR cookie = 0;
+    ASSERT_TRUE(ActivateActCtx(context, &cookie));
+    EXPECT_TRUE(newStyleButton()) << "the uninstall window's button is not from Common Controls 6";
+    DeactivateActCtx(0, cookie);
+    ReleaseActCtx(context);
+    FreeLibrary(module);
+}
+#endif
 
 }  // namespace
 }  // namespace kvn::win32

@@ -759,4 +759,40 @@ TEST(Win32Ui, ClosingTheLastDialogDismissesAWorkersMessageBox) {
     late.join();
 }
 
+
+// The dialog font of the prefix the tests run in (scripts/wine-prefix.sh)
+// draws the windows' Chinese texts: they differ from the same number of
+// characters that no font has, which come out as empty boxes.
+TEST(Win32Ui, TheDialogFontDrawsChinese) {
+    auto draw = [](const wchar_t* text) {
+        HDC screen = GetDC(nullptr);
+        HDC dc = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, 200, 40);
+        ReleaseDC(nullptr, screen);
+        HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+        LOGFONTW lf{};
+        lf.lfHeight = -11;  // 8 points
+        lf.lfCharSet = DEFAULT_CHARSET;
+        wcscpy(lf.lfFaceName, L"MS Shell Dlg");
+        HFONT font = CreateFontIndirectW(&lf);
+        HGDIOBJ oldFont = SelectObject(dc, font);
+        RECT all{0, 0, 200, 40};
+        FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        TextOutW(dc, 2, 2, text, static_cast<int>(wcslen(text)));
+        std::vector<COLORREF> pixels;
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 200; ++x) pixels.push_back(GetPixel(dc, x, y));
+        SelectObject(dc, oldFont);
+        SelectObject(dc, oldBitmap);
+        DeleteObject(font);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+        return pixels;
+    };
+    const auto chinese = draw(L"卸载程序");
+    EXPECT_NE(chinese, draw(L"\u0378\u0379\u0380\u0381"))
+        << "Chinese texts show as empty boxes: the prefix lacks the Chinese font";
+    EXPECT_NE(chinese, draw(L"")) << "nothing drawn";
+}
+
 }  // namespace kvn::win32

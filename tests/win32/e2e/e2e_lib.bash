@@ -55,10 +55,8 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 pass() { echo "ok: $*"; }
 
-if [ "$PRIVATE_PREFIX" = 1 ]; then
-  # No Mono / Gecko installers while the prefix is made.
-  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mscoree=;mshtml=" wineboot -i >/dev/null 2>&1 || true
-fi
+# A private prefix is made here; either kind gets the Chinese font.
+bash "$SRC/scripts/wine-prefix.sh"
 DRIVE_C=$(cd "$WINEPREFIX/drive_c" && pwd)
 
 # The launcher's links: the desktop one (the Desktop folder may lead out of
@@ -140,11 +138,11 @@ make_launcher_folder() {
 
 # start_login <folder> [args...]: runs Login.exe from the folder (as working
 # directory) in the background; LAST_PID is the Wine process, its exit code
-# goes to $SCRATCH/exit.<pid>.
+# goes to $SCRATCH/exit.<pid>. Wine's own messages go to $WINE_LOG if set.
 start_login() {
   local dir=$1
   shift
-  (cd "$dir" && { "$SRC/scripts/wine-run.sh" ./Login.exe "$@" >/dev/null 2>&1; echo $? >"$SCRATCH/exit.$BASHPID"; }) &
+  (cd "$dir" && { "$SRC/scripts/wine-run.sh" ./Login.exe "$@" >/dev/null 2>"${WINE_LOG:-/dev/null}"; echo $? >"$SCRATCH/exit.$BASHPID"; }) &
   LAST_PID=$!
   STARTED_PIDS+=("$LAST_PID")
 }

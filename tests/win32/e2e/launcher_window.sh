@@ -17,8 +17,15 @@ printf 'version:120' > "$LAUNCHER/kvnversion.ini"
 # whether to uninstall (a box with the application's name "Login"); Esc
 # answers Cancel there, and Esc in the uninstall window is its cancel button:
 # either way the uninstaller ends without touching anything.
+# The first also shows which common controls the running program loaded:
+# its manifest asks for version 6, which Wine keeps in its side-by-side
+# folder (the system folder's copy is the old version).
 for arg in -Uninstall foo; do
-  start_login "$LAUNCHER" "$arg"
+  if [ "$arg" = -Uninstall ]; then
+    WINEDEBUG=+loaddll WINE_LOG=$SCRATCH/loaddll.log start_login "$LAUNCHER" "$arg"
+  else
+    start_login "$LAUNCHER" "$arg"
+  fi
   pid=$LAST_PID
   seen=
   for _ in $(seq 1 240); do
@@ -36,6 +43,15 @@ for arg in -Uninstall foo; do
   kill -0 "$pid" 2>/dev/null && fail "argument $arg: the uninstaller did not end on Esc"
   [ -n "$seen" ] || fail "argument $arg: neither the uninstall question nor its window was shown"
   pass "argument $arg: uninstaller ($seen first), ended by Esc"
+  if [ "$arg" = -Uninstall ]; then
+    comctl=$(grep -i 'Loaded L".*\\comctl32\.dll"' "$SCRATCH/loaddll.log" | head -1 | sed 's/.*Loaded L"\([^"]*\)".*/\1/')
+    case "$comctl" in
+      *'microsoft.windows.common-controls_6595b64144ccf1df_6.'*) ;;
+      '') fail "the uninstaller loaded no common controls" ;;
+      *) fail "the uninstaller loaded the old common controls: $comctl" ;;
+    esac
+    pass "the uninstaller runs with Common Controls 6: $comctl"
+  fi
 done
 
 # Two arguments: the launcher.
