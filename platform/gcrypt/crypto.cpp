@@ -75,6 +75,12 @@ bool VerifyEd25519(std::string_view publicKey, std::string_view message,
                    std::string_view signature) {
     if (publicKey.size() != kEd25519KeySize || signature.size() != kEd25519SignatureSize)
         return false;
+    // The library ends the process (an assertion in its field arithmetic)
+    // on a key whose y coordinate has its top 64 bits clear, such as "AAAA...A=".
+    // No generated key is one (odds 2^-63), so such a key verifies nothing.
+    bool highBits = (publicKey[31] & 0x7f) != 0;
+    for (std::size_t i = 24; i < 31; ++i) highBits = highBits || publicKey[i] != 0;
+    if (!highBits) return false;
     Initialise();
     Sexp key, sig, data;
     if (gcry_sexp_build(&key.p, nullptr, "(public-key (ecc (curve Ed25519) (flags eddsa) (q %b)))",

@@ -85,6 +85,17 @@ TEST(Crypto, Ed25519AgreesWithTheRfc8032Vectors) {
     // A signature made with one vector's key does not pass under another's.
     EXPECT_FALSE(VerifyEd25519(Unhex(kRfc8032[1].publicKey), Unhex(kRfc8032[0].message),
                                Unhex(kRfc8032[0].signature)));
+    // Keys with a short y coordinate (all zero, the neutral point, small
+    // numbers with or without the sign bit, the top 64 bits clear) verify
+    // nothing and end nothing: the library alone would abort on them.
+    const std::string vectorKey = Unhex(kRfc8032[0].publicKey);
+    std::string shortY = vectorKey;
+    for (std::size_t i = 24; i < 32; ++i) shortY[i] = 0;
+    std::string shortSigned = shortY;
+    shortSigned[31] = '\x80';
+    for (const std::string& key : {std::string(32, '\0'), std::string("\x01") + std::string(31, '\0'),
+                                   std::string("\x07") + std::string(30, '\0') + "\x80", shortY, shortSigned})
+        EXPECT_FALSE(VerifyEd25519(key, Unhex(kRfc8032[0].message), Unhex(kRfc8032[0].signature)));
 }
 
 TEST(Crypto, AFreshKeyPairSignsWhatItsPublicKeyVerifies) {
