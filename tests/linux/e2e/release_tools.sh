@@ -85,6 +85,8 @@ out=$(check "$demo_key") || fail "check refused a good site: $out"
 out=$(check "$other_key,$demo_key") || fail "check with a key list refused a good site: $out"
 if out=$(check "$other_key"); then fail "check took files signed with another key"; fi
 [ "$(grep -c 'REFUSED (signature)' <<<"$out")" = 3 ] || fail "wrong key not reported for each file: $out"
+if out=$(check AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=); then fail "check took files under a degenerate key"; fi
+[ "$(grep -c 'REFUSED (signature)' <<<"$out")" = 3 ] || fail "degenerate key not reported for each file: $out"
 
 # Each case changes the good site, expects one verdict, and restores it.
 # The launcher is signed anew after each change, so only its rule breaks.
