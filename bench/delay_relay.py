@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A loopback TCP relay that stands for a slow network path.
 
-delay_relay.py --upstream PORT --delay-ms MS --port-file FILE
+delay_relay.py --upstream PORT --delay-ms MS --port-file FILE [--log FILE]
 
 Listens on 127.0.0.1 and writes its port to FILE once listening. Each
 connection is passed to 127.0.0.1:PORT after MS milliseconds (the connection's
@@ -9,7 +9,8 @@ round trip), and each answer (the first bytes the upstream sends after the
 client has spoken) reaches the client MS milliseconds late (the request's
 round trip). Bytes within an answer pass at once. With MS = 100, one HTTP/1.0
 fetch costs about 200 ms more than on loopback, as over a path with a 100 ms
-round trip.
+round trip. --log appends one line per request as the relay passes it on:
+the time in ms since the epoch and the request line.
 """
 import argparse
 import os
@@ -28,9 +29,21 @@ class Server(socketserver.ThreadingTCPServer):
     def __init__(self, addr, opts):
         super().__init__(addr, Handler)
         self.opts = opts
+        self.log_lock = threading.Lock()
 
 
 class Handler(socketserver.BaseRequestHandler):
+    METHODS = (b"GET ", b"HEAD ", b"POST ", b"PUT ", b"OPTIONS ", b"CONNECT ")
+
+    def log(self, data):
+        path = self.server.opts.log
+        if not path or not data.startswith(self.METHODS):
+            return
+        line = data.split(b"\r\n", 1)[0].decode("latin-1")
+        with self.server.log_lock:
+            with open(path, "a") as f:
+                f.write("%d %s\n" % (int(time.time() * 1000), line))
+
     def handle(self):
         delay = self.server.opts.delay_ms / 1000.0
         client = self.request
@@ -48,6 +61,7 @@ class Handler(socketserver.BaseRequestHandler):
                     if not data:
                         break
                     spoke.set()
+                    self.log(data)
                     upstream.sendall(data)
             except OSError:
                 pass
@@ -82,6 +96,7 @@ def main():
     ap.add_argument("--upstream", type=int, required=True)
     ap.add_argument("--delay-ms", type=float, required=True)
     ap.add_argument("--port-file", required=True)
+    ap.add_argument("--log")
     opts = ap.parse_args()
     server = Server(("127.0.0.1", 0), opts)
     signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown, daemon=True).start())
