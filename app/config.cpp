@@ -2,6 +2,7 @@
 
 #include "platform/crypto.h"
 #include "platform/text.h"
+#include "update/update_rules.h"
 
 #ifndef KVN_DEFAULT_SITE
 #define KVN_DEFAULT_SITE "http://www.korvane.net"
@@ -23,17 +24,15 @@ WString baseFrom(System& system, const char16_t* name, const char* fallback) {
 }
 }  // namespace
 
-Bytes UpdateKey() {
-    constexpr std::string_view text = KVN_UPDATE_PUBLIC_KEY;
-    if (text.empty()) return {};
-    // The build checks the key; should a bad one get through anyway, a key
+std::vector<Bytes> UpdateKeys() {
+    // The build checks the keys; should a bad one get through anyway, a key
     // of the wrong length makes every signature fail rather than none count.
-    return DecodeBase64(text).value_or(Bytes("invalid key"));
+    return ParseKeyList(KVN_UPDATE_PUBLIC_KEY).value_or(std::vector<Bytes>{"invalid key"});
 }
 
 Config LoadConfig(System& system) {
     return Config{baseFrom(system, u"KORVANE_SITE", KVN_DEFAULT_SITE),
-                  baseFrom(system, u"KORVANE_DOWNLOAD", KVN_DEFAULT_DOWNLOAD), UpdateKey()};
+                  baseFrom(system, u"KORVANE_DOWNLOAD", KVN_DEFAULT_DOWNLOAD), UpdateKeys()};
 }
 
 WString AppName(System& system) {

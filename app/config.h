@@ -10,9 +10,9 @@ namespace kvn {
 struct Config {
     WString site;      // base of the game's web site, no trailing "/"
     WString download;  // base of the download server, no trailing "/"
-    // Ed25519 public key (32 raw bytes) that every file of the self-update
-    // must be signed with; empty: updates are not signed.
-    Bytes updateKey;
+    // Ed25519 public keys (32 raw bytes each): every file of the self-update
+    // must be signed with one of them; none: updates are not signed.
+    std::vector<Bytes> updateKeys;
 };
 
 Config LoadConfig(System& system);

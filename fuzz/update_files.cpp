@@ -6,8 +6,17 @@
 //   size, for a bitmap): only a cut can make a file incomplete;
 // - a usable background is exactly a complete bitmap of at least the
 //   window's size.
+// And the version record's keys (the same bytes read as a record):
+// - a digest, size or expiry that reads as valid writes back to the same
+//   value; a valid expiry is a real UTC time;
+// - with a build key, a record is taken only when no number is below the
+//   stored one's and its expiry (if any) is still ahead; a launcher or
+//   background it raises is fetched only when it names the digest, and the
+//   file is then taken only with that digest, within its ceiling, at the
+//   size named.
 #include "fuzz/fuzz_support.h"
 #include "update/complete_files.h"
+#include "update/update_rules.h"
 
 namespace {
 
@@ -84,5 +93,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     KVN_PROPERTY(kvn::IsUsableBackground(file) ==
                  (bitmap && bitmap->width >= kvn::kWindowWidth && bitmap->height >= kvn::kWindowHeight));
+
+    using kvn::FieldState;
+    const kvn::VersionRecord record = kvn::ParseVersionRecord(file);
+    if (record.launcherSha256.valid())
+        KVN_PROPERTY(kvn::ParseSha256Hex(kvn::Sha256Hex(record.launcherSha256.value)) == record.launcherSha256.value);
+    if (record.launcherSize.valid())
+        KVN_PROPERTY(kvn::ParseByteCount(std::to_string(record.launcherSize.value)) == record.launcherSize.value);
+    if (record.expires.valid()) {
+        KVN_PROPERTY(record.expires.value >= 0);
+        KVN_PROPERTY(kvn::ParseUtcTime(kvn::FormatUtcTime(record.expires.value)) == record.expires.value);
+    }
+    // The stored record: the same keys read from the tail.
+    const kvn::VersionRecord stored = kvn::ParseVersionRecord(tail);
+    const std::int64_t now = 1780315200;
+    if (kvn::CheckRecord(record, stored, true, now) == kvn::RecordFault::None) {
+        KVN_PROPERTY(record.launcher >= stored.launcher && record.background >= stored.background &&
+                     record.required >= stored.required);
+        KVN_PROPERTY(record.expires.state == FieldState::Absent ||
+                     (record.expires.valid() && record.expires.value > now));
+    }
+    KVN_PROPERTY(kvn::CheckRecord(record, stored, false, now) == kvn::RecordFault::None);
+    const kvn::FileDemand launcher = kvn::LauncherDemand(record, true);
+    KVN_PROPERTY(launcher.fault != kvn::FileFault::None || launcher.digest);
+    KVN_PROPERTY(launcher.ceiling <= kvn::kLargestByteCount);
+    if (kvn::CheckLauncherFile(file, launcher) == kvn::FileFault::None) {
+        KVN_PROPERTY(kvn::Sha256(file) == *launcher.digest && file.size() <= launcher.ceiling);
+        KVN_PROPERTY(!launcher.exactSize || file.size() == launcher.ceiling);
+    }
+    const kvn::FileDemand background = kvn::BackgroundDemand(record, true, true);
+    KVN_PROPERTY(background.fault != kvn::FileFault::None ||
+                 (background.digest && background.ceiling <= kvn::kMaxBackgroundBytes));
     return 0;
 }

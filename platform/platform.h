@@ -475,6 +475,9 @@ public:
     // toAnsi: nullopt when the text cannot be converted at all.
     virtual std::optional<Bytes> toAnsi(const WString& text) = 0;
     virtual WString fromAnsi(const Bytes& text) = 0;
+    // The wall clock: seconds since 1970-01-01 00:00:00 UTC by the system's
+    // clock, as the player has set it.
+    virtual std::int64_t utcSeconds() = 0;
 };
 
 // All services together, as handed to the core.

@@ -77,9 +77,10 @@ bool ParseUrl(const WString& url, HttpTarget& target) {
 // beside the target, which replaces the target only when the answer was
 // 200 and the bytes on disk match Content-Length; otherwise the target stays
 // as it was and the temporary file is removed. Every failure of the HTTP
-// stack, including a session that cannot be opened, reports false.
+// stack, including a session that cannot be opened, reports false. No more
+// than the ceiling, nor more than Content-Length announced, is ever read.
 bool DownloadFile(Platform& platform, InstallWorkerContext& context, WString url,
-                  WString localPath, bool notify) {
+                  WString localPath, bool notify, DownloadCeiling ceiling) {
     const WString partPath = localPath + u".part";
     bool partCreated = false;
     try {
@@ -93,13 +94,18 @@ bool DownloadFile(Platform& platform, InstallWorkerContext& context, WString url
         request->send();
         if (request->statusCode() != 200) return false;
 
+        // The length is known before the body: one above the ceiling (or a
+        // negative one) fails here, before anything is read or created.
+        const auto lengthHeader = request->contentLength();
+        const long long announced = lengthHeader ? parseDecimal(*lengthHeader) : 0;
+        if (announced < 0 || announced > static_cast<long long>(ceiling.maxBytes) ||
+            (ceiling.exact && announced != static_cast<long long>(ceiling.maxBytes)))
+            return false;
+        const std::uint32_t total = static_cast<std::uint32_t>(announced);
+
         auto file = platform.files.createFile(partPath);
         if (!file) return false;
         partCreated = true;
-
-        const auto lengthHeader = request->contentLength();
-        const std::uint32_t total =
-            static_cast<std::uint32_t>(lengthHeader ? parseDecimal(*lengthHeader) : 0);
 
         // The body is read in pieces of at most 1024 bytes, one progress
         // event after each, into one buffer that goes to the file whenever it
@@ -117,8 +123,17 @@ bool DownloadFile(Platform& platform, InstallWorkerContext& context, WString url
                 written += static_cast<std::uint32_t>(file->write(buffer.data(), waiting));
             waiting = 0;
         };
+        // A body longer than announced cannot succeed: it is cut off as
+        // soon as it passes the length, which the ceiling bounds.
+        std::uint64_t received = 0;
+        bool overrun = false;
         std::size_t got = request->read(buffer.data(), kPiece);
         while (got > 0) {
+            received += got;
+            if (received > total) {
+                overrun = true;
+                break;
+            }
             waiting += got;
             if (kBuffer - waiting < kPiece) flush();
             got = request->read(buffer.data() + waiting, kPiece);
@@ -133,7 +148,7 @@ bool DownloadFile(Platform& platform, InstallWorkerContext& context, WString url
         const std::uint64_t size = file->size();
         file->close();
         file.reset();
-        if (size != total || done != total) {
+        if (overrun || size != total || done != total) {
             platform.files.deleteFile(partPath);
             return false;
         }

@@ -1,4 +1,4 @@
-#include <array>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -10,6 +10,7 @@
 #include "update/client_version.h"
 #include "update/complete_files.h"
 #include "update/download.h"
+#include "update/update_rules.h"
 
 namespace kvn {
 
@@ -17,141 +18,171 @@ namespace {
 
 constexpr int kAttempts = 10;
 constexpr char16_t kSection[] = u"VersionInfo";
-constexpr char16_t kDigestKey[] = u"LoginExeSha256";
-// Sizes are 32-bit throughout the download; nothing larger is read.
-constexpr std::size_t kLargestFile = 0x7fffffff;
+constexpr char16_t kLauncherNumber[] = u"LoginExeVersionNumber";
+constexpr char16_t kBackgroundNumber[] = u"DlgBackVersionNumber";
 
-using Digest = Sha256Digest;
-
-// The optional digest of the new launcher in the version record.
-struct ExpectedDigest {
-    enum class State { Absent, Valid, Malformed } state = State::Absent;
-    Digest bytes{};
-};
-
-int HexValue(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return -1;
-}
-
-// Exactly 64 hexadecimal digits, either case; nothing else.
-std::optional<Digest> ParseDigest(const WString& text) {
-    if (text.size() != 64) return std::nullopt;
-    Digest digest{};
-    for (std::size_t i = 0; i < digest.size(); ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = HexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        digest[i] = static_cast<std::uint8_t>(high * 16 + low);
-    }
-    return digest;
-}
-
-ExpectedDigest ReadExpectedDigest(ProfileFiles& profiles, const WString& recordPath) {
-    ExpectedDigest expected;
-    // Room for far more than a digest, so that a long wrong value is seen
-    // as wrong rather than as missing.
-    const auto text = profiles.getString(kSection, kDigestKey, recordPath, 1024);
-    if (text) {
-        const auto digest = ParseDigest(*text);
-        expected.state = digest ? ExpectedDigest::State::Valid : ExpectedDigest::State::Malformed;
-        if (digest) expected.bytes = *digest;
-        return expected;
-    }
-    // No text: either the key is absent or its value does not fit. A present
-    // key reads the same number whatever the default; an absent one reads
-    // back each default.
-    const bool absent = profiles.getInt(kSection, kDigestKey, -1, recordPath) == -1 &&
-                        profiles.getInt(kSection, kDigestKey, -2, recordPath) == -2;
-    if (!absent) expected.state = ExpectedDigest::State::Malformed;
-    return expected;
+VersionRecord ReadRecord(FileSystem& files, const WString& path) {
+    const auto bytes = files.readFile(path, kMaxRecordBytes);
+    return bytes ? ParseVersionRecord(*bytes) : VersionRecord{};
 }
 
 }  // namespace
 
 // Brings the version record, the window background and the launcher itself
 // up to date from the download server, then checks the client's version.
+//
+// The stored record says what is in place. A fetched record stays pending
+// beside it ("<record>.new") until the end, and is then committed with each
+// number whose file did not arrive set back to the stored value: a
+// background that could not be fetched, or a launcher that was not handed
+// over, is tried again by the next start.
 bool CLauncherDlg::CheckLauncherUpdate() {
     Platform& p = m_platform;
     const WString dir = m_szInstallDir.str();
     const WString appName = AppName(p.system);
+    const bool signedBuild = !m_config.updateKeys.empty();
     auto say = [&](const WString& text) {
         p.ui.messageBox(dialog(), text, appName, MsgButtons::Ok, MsgIcon::None);
     };
+
+    const WString versionPath = dir + u"/LoginExeVersionInfo.ini";
+    const WString pendingPath = versionPath + u".new";
+    const WString bitmapPath = dir + u"/LauncherDlg.bmp";
+    const WString stagedPath = dir + u"/TmpLogin.exe";
+
+    // What a start that was cut short left behind never stays: partial and
+    // unverified downloads, signatures.
+    for (const WString& file : {versionPath, bitmapPath, stagedPath})
+        for (const char16_t* suffix : {u".new", u".new.part", u".sig", u".sig.part"})
+            p.files.deleteFile(file + suffix);
+
+    VersionRecord stored = ReadRecord(p.files, versionPath);
+    // TmpLogin.exe is gone once update.exe has put it in place. Still there,
+    // the last hand-over did not finish (killed, or update.exe failed): it is
+    // removed, and the stored launcher number is set below the one it
+    // claimed, so that the next start fetches and hands over the launcher
+    // again. This start goes on with this launcher, so that an update.exe
+    // that always fails cannot keep the player out.
+    bool handOverUnfinished = false;
+    if (p.files.find(stagedPath) != EntryKind::None && p.files.deleteFile(stagedPath)) {
+        handOverUnfinished = true;
+        if (stored.launcher > INT_MIN &&
+            p.profiles.writeString(kSection, kLauncherNumber, decimal(stored.launcher - 1L),
+                                   versionPath))
+            stored.launcher -= 1;
+    }
+
     // Up to ten immediate attempts. Each one downloads beside the file
-    // ("<name>.new"), and only a download that passes every check takes the
-    // file's place: with a build key, a valid signature from "<path>.sig";
-    // then what `accept` asks of the content. Whatever fails is removed, so
-    // the file stays as it was.
+    // ("<name>.new"), never more than the file's ceiling, and only a
+    // download that passes every check counts: with a build key, a valid
+    // signature from "<path>.sig" by one of the keys; then what `accept` asks
+    // of the content. A placed file then takes the file's place. Whatever
+    // fails is removed, so the file stays as it was.
     auto fetch = [&](std::u16string_view serverPath, const WString& localPath,
-                     const std::function<bool(std::string_view)>& accept = nullptr) {
+                     DownloadCeiling ceiling, const std::function<bool(std::string_view)>& accept,
+                     bool place) {
         const WString url = m_config.download + WString(serverPath);
         const WString newPath = localPath + u".new";
         const WString signaturePath = localPath + u".sig";
         auto passes = [&] {
-            const auto data = p.files.readFile(newPath, kLargestFile);
+            const auto data = p.files.readFile(newPath, ceiling.maxBytes);
             if (!data) return false;
-            if (!m_config.updateKey.empty()) {
-                const bool fetched =
-                    DownloadFile(p, m_installTask, url + u".sig", signaturePath, false);
+            if (signedBuild) {
+                const bool fetched = DownloadFile(p, m_installTask, url + u".sig", signaturePath,
+                                                  false, DownloadCeiling{kSignatureBytes, true});
                 const auto signature =
-                    fetched ? p.files.readFile(signaturePath, kEd25519SignatureSize) : std::nullopt;
+                    fetched ? p.files.readFile(signaturePath, kSignatureBytes) : std::nullopt;
                 p.files.deleteFile(signaturePath);
-                if (!signature || !VerifyFileSignature(m_config.updateKey, *data, *signature))
+                if (!signature || !VerifyWithAnyKey(m_config.updateKeys, *data, *signature))
                     return false;
             }
-            return !accept || accept(*data);
+            return accept(*data);
         };
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
-            if (DownloadFile(p, m_installTask, url, newPath, false) && passes() &&
-                p.files.replaceFile(newPath, localPath))
+            if (DownloadFile(p, m_installTask, url, newPath, false, ceiling) && passes() &&
+                (!place || p.files.replaceFile(newPath, localPath)))
                 return true;
             p.files.deleteFile(newPath);
         }
         return false;
     };
-    auto readNumber = [&](const WString& path, const char16_t* key) {
-        return p.profiles.getInt(kSection, key, 0, path);
-    };
 
-    const WString versionPath = dir + u"/LoginExeVersionInfo.ini";
-    const int oldBackground = readNumber(versionPath, u"DlgBackVersionNumber");
-    const int oldLauncher = readNumber(versionPath, u"LoginExeVersionNumber");
-
-    if (!fetch(u"/download/LoginExeVersionInfo.ini", versionPath))
+    // The record. With a build key it must not be expired by the player's
+    // clock, nor lower any number of the stored one; such a record counts as
+    // a failed download, as a bad signature does.
+    const std::int64_t now = p.system.utcSeconds();
+    VersionRecord fresh = stored;
+    const bool recordFetched = fetch(
+        u"/download/LoginExeVersionInfo.ini", versionPath, DownloadCeiling{kMaxRecordBytes, false},
+        [&](std::string_view data) {
+            fresh = ParseVersionRecord(data);
+            return CheckRecord(fresh, stored, signedBuild, now) == RecordFault::None;
+        },
+        false);
+    if (!recordFetched) {
+        fresh = stored;
         say(u"文件LoginExeVersionInfo.ini下载失败，请稍后重试！");
-
-    const int newBackground = readNumber(versionPath, u"DlgBackVersionNumber");
-    const WString bitmapPath = dir + u"/LauncherDlg.bmp";
-    // A local bitmap that is cut or too small counts as missing: it is never
-    // applied, so it is fetched again rather than kept for good.
-    const auto localBitmap = p.files.readFile(bitmapPath, kMaxBitmapFileBytes);
-    if (!localBitmap || !IsUsableBackground(*localBitmap) || oldBackground < newBackground) {
-        // Only a whole bitmap at least the window's size: a smaller one
-        // would shrink the window out of reach on every start.
-        if (!fetch(u"/download/LauncherDlg.bmp", bitmapPath, IsUsableBackground))
-            say(u"文件LauncherDlg.bmp下载失败，请稍后重试！");
     }
 
-    const int newLauncher = readNumber(versionPath, u"LoginExeVersionNumber");
-    if (oldLauncher < newLauncher) {
-        const WString stagedPath = dir + u"/TmpLogin.exe";
-        const ExpectedDigest expected = ReadExpectedDigest(p.profiles, versionPath);
-        // Only a whole program of this launcher's own kind is handed over,
-        // and, when the record names a digest, only one that matches it.
-        auto accept = [&](std::string_view data) {
-            return IsCompleteProgram(data, kLauncherProgramKind) &&
-                   (expected.state != ExpectedDigest::State::Valid ||
-                    Sha256(data) == expected.bytes);
-        };
-        // A record whose digest is unreadable cannot vouch for any file:
-        // nothing is fetched and this launcher stays.
-        const bool staged = expected.state != ExpectedDigest::State::Malformed &&
-                            fetch(u"/download/Login.exe", stagedPath, accept);
-        // Without a complete, verified new launcher there is nothing to hand
-        // over: carry on with this one.
+    // Writes the pending record over the stored one, with the numbers whose
+    // file is not in place set back to the stored values.
+    bool backgroundInPlace = true, launcherHandedOver = false;
+    // A record that would change no number is not written: the stored one
+    // stays byte for byte.
+    bool committed = false;
+    auto commit = [&] {
+        if (!recordFetched || committed) return;
+        committed = true;
+        const bool keepBackground = !backgroundInPlace && stored.background < fresh.background;
+        const bool keepLauncher = !launcherHandedOver && stored.launcher < fresh.launcher;
+        const int background = keepBackground ? stored.background : fresh.background;
+        const int launcher = keepLauncher ? stored.launcher : fresh.launcher;
+        bool ok = background != stored.background || launcher != stored.launcher ||
+                  fresh.required != stored.required;
+        if (ok && keepBackground)
+            ok = p.profiles.writeString(kSection, kBackgroundNumber, decimal(background), pendingPath);
+        if (ok && keepLauncher)
+            ok = p.profiles.writeString(kSection, kLauncherNumber, decimal(launcher), pendingPath);
+        if (!ok || !p.files.replaceFile(pendingPath, versionPath)) p.files.deleteFile(pendingPath);
+    };
+
+    const bool backgroundRises = stored.background < fresh.background;
+    bool backgroundWanted = backgroundRises;
+    {
+        // A local bitmap that is cut or too small counts as missing: it is
+        // never applied, so it is fetched again rather than kept for good.
+        const auto localBitmap = p.files.readFile(bitmapPath, kMaxBitmapFileBytes);
+        backgroundWanted = backgroundWanted || !localBitmap || !IsUsableBackground(*localBitmap);
+    }
+    if (backgroundWanted) {
+        // Only a whole bitmap at least the window's size: a smaller one
+        // would shrink the window out of reach on every start.
+        const FileDemand demand = BackgroundDemand(fresh, signedBuild, backgroundRises);
+        backgroundInPlace =
+            demand.fault == FileFault::None &&
+            fetch(u"/download/LauncherDlg.bmp", bitmapPath,
+                  DownloadCeiling{demand.ceiling, demand.exactSize},
+                  [&](std::string_view data) {
+                      return CheckBackgroundFile(data, demand) == FileFault::None;
+                  },
+                  true);
+        if (!backgroundInPlace) say(u"文件LauncherDlg.bmp下载失败，请稍后重试！");
+    }
+
+    if (stored.launcher < fresh.launcher && !handOverUnfinished) {
+        // Only a whole program of this launcher's own kind, of the size and
+        // digest the record names; with a build key the record must name
+        // the digest. A record that cannot vouch for any file fetches
+        // nothing, and this launcher stays.
+        const FileDemand demand = LauncherDemand(fresh, signedBuild);
+        const bool staged =
+            demand.fault == FileFault::None &&
+            fetch(u"/download/Login.exe", stagedPath,
+                  DownloadCeiling{demand.ceiling, demand.exactSize},
+                  [&](std::string_view data) {
+                      return CheckLauncherFile(data, demand) == FileFault::None;
+                  },
+                  true);
         if (staged) {
             ProcessStart start;
             // The program is named apart from its command line so that a
@@ -160,13 +191,21 @@ bool CLauncherDlg::CheckLauncherUpdate() {
             start.commandLine = formatS(u"%s/update.exe", {dir});
             start.workingDirectory = dir;
             start.hidden = true;
-            p.processes.start(start);  // handles closed at once, not waited for
-            p.processes.exitProcess(0);
+            if (p.processes.start(start)) {  // handles closed at once, not waited for
+                launcherHandedOver = true;
+                commit();
+                p.processes.exitProcess(0);
+            }
+            // Nothing was handed over: carry on with this launcher and try
+            // again on the next start.
+            p.files.deleteFile(stagedPath);
         }
+        commit();
         say(u"文件“Login.exe”下载失败，请稍后重试！");
     }
+    commit();
 
-    const int required = readNumber(versionPath, u"VersionNumber");
+    const int required = fresh.required;
     const auto head = p.files.readFileHead(dir + u"/kvnversion.ini", 255);
     if (!head) return false;
     const auto installed = ClientVersionFromHead(*head);

@@ -97,6 +97,11 @@ public:
         return toUtf8(text);
     }
     WString fromAnsi(const Bytes& text) override { return fromUtf8(text); }
+    std::int64_t utcSeconds() override {
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
 
 private:
     std::vector<WString> args_;

@@ -90,6 +90,16 @@ public:
         MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
         return U(out.data(), out.size());
     }
+    std::int64_t utcSeconds() override {
+        // 100 ns steps since 1601-01-01 UTC.
+        FILETIME ft{};
+        GetSystemTimeAsFileTime(&ft);
+        const std::int64_t ticks =
+            static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
+                                      ft.dwLowDateTime);
+        constexpr std::int64_t kUnixEpoch = 116444736000000000;
+        return (ticks - kUnixEpoch) / 10000000;
+    }
 };
 
 }  // namespace

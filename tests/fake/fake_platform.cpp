@@ -526,7 +526,8 @@ std::optional<ShellLinkInfo> FakeShell::readShellLink(const WString& linkPath) {
 namespace {
 class FakeRequest : public HttpRequest {
 public:
-    FakeRequest(FakeHttpAnswer answer) : answer_(std::move(answer)) {}
+    FakeRequest(FakeHttp& http, WString object, FakeHttpAnswer answer)
+        : http_(http), object_(std::move(object)), answer_(std::move(answer)) {}
     void send() override {}
     std::uint32_t statusCode() override { return answer_.status; }
     std::optional<WString> contentLength() override {
@@ -539,10 +540,14 @@ public:
         const std::size_t count = std::min({n, answer_.body.size() - offset_, limit - offset_});
         std::copy_n(answer_.body.data() + offset_, count, buffer);
         offset_ += count;
+        std::lock_guard lock(http_.mutex);
+        http_.bodyBytesSent[object_] += count;
         return count;
     }
 
 private:
+    FakeHttp& http_;
+    WString object_;
     FakeHttpAnswer answer_;
     std::size_t offset_ = 0;
 };
@@ -551,14 +556,20 @@ class FakeSession : public HttpSession {
 public:
     explicit FakeSession(FakeHttp& http) : http_(http) {}
     std::unique_ptr<HttpRequest> openRequest(const HttpTarget& target) override {
-        std::lock_guard lock(http_.mutex);
+        std::unique_lock lock(http_.mutex);
         http_.requests.push_back(target);
+        if (http_.beforeAnswer) {
+            const auto hook = http_.beforeAnswer;
+            lock.unlock();
+            hook(target);
+            lock.lock();
+        }
         auto it = http_.answers.find(target.object);
         if (it == http_.answers.end() || it->second.empty()) throw HttpFailure("cannot connect");
         FakeHttpAnswer answer = it->second.front();
         if (it->second.size() > 1) it->second.pop_front();
         if (answer.unreachable) throw HttpFailure("cannot connect");
-        return std::make_unique<FakeRequest>(answer);
+        return std::make_unique<FakeRequest>(http_, target.object, answer);
     }
 
 private:

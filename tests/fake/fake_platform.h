@@ -171,6 +171,10 @@ public:
     std::vector<HttpTarget> requests;
     std::vector<WString> agents;
     bool sessionFails = false;
+    // Runs as each request reaches the server (after it is recorded); may
+    // throw to stand for the process being killed there.
+    std::function<void(const HttpTarget&)> beforeAnswer;
+    std::map<WString, std::uint64_t> bodyBytesSent;  // body bytes handed to readers, by object path
     std::mutex mutex;
 };
 
@@ -219,6 +223,9 @@ public:
     std::unique_ptr<NamedMutex> createNamedMutex(const WString& name, bool& alreadyExisted) override;
     std::optional<Bytes> toAnsi(const WString& text) override;
     WString fromAnsi(const Bytes& text) override;
+    std::int64_t utcSeconds() override { return utcNow; }
+
+    std::int64_t utcNow = 1780315200;  // 2026-06-01T12:00:00Z
 
     std::vector<WString> args{u"C:\\Games\\Login.exe"};
     std::map<WString, WString> env;

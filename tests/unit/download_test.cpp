@@ -111,9 +111,9 @@ TEST_F(DownloadTest, MissingOrWrongLengthFailsAndKeepsTheOldFile) {
     Answer({200, std::nullopt, "body", std::nullopt, false});
     EXPECT_FALSE(Get());
     ExpectOldFileAndNoLeftovers();
-    // The progress event still reports the bytes read, total 0; no completion.
-    ASSERT_EQ(sink.events.size(), 1u);
-    EXPECT_EQ(sink.events[0], (Event{'p', 4, 0, u"", {}, {}}));
+    // A body past the announced length (0 when there is none) is cut off
+    // there: nothing reaches the file, no event, no completion.
+    EXPECT_TRUE(sink.events.empty());
 
     Answer({200, "5", "body", std::nullopt, false});
     EXPECT_FALSE(Get());
@@ -121,6 +121,40 @@ TEST_F(DownloadTest, MissingOrWrongLengthFailsAndKeepsTheOldFile) {
     Answer({200, "abc", "body", std::nullopt, false});
     EXPECT_FALSE(Get());
     ExpectOldFileAndNoLeftovers();
+}
+
+TEST_F(DownloadTest, NoMoreThanTheCeilingNorTheAnnouncedLengthIsRead) {
+    const WString object = u"/download/LauncherDlg.bmp";
+    const Bytes body(10000, 'b');
+    struct Case {
+        const char* name;
+        std::optional<std::string> length;
+        DownloadCeiling ceiling;
+        bool ok;
+        std::uint64_t mostBytesRead;
+    };
+    const Case cases[] = {
+        {"at the ceiling", "10000", {10000, false}, true, 10000},
+        {"exactly the size asked for", "10000", {10000, true}, true, 10000},
+        {"one byte above the ceiling: refused before the body", "10000", {9999, false}, false, 0},
+        {"not the exact size: refused before the body", "10000", {10001, true}, false, 0},
+        {"a length of gigabytes: refused before the body", "4294967296", {1u << 20, false}, false, 0},
+        {"a negative length", "-1", {1u << 20, false}, false, 0},
+        {"a short length: cut off just past it", "100", {1u << 20, false}, false, 1024},
+        {"no length: cut off at the first piece", std::nullopt, {1u << 20, false}, false, 1024},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fp.http.bodyBytesSent.clear();
+        fp.files.put(target, "old bitmap");
+        Answer({200, c.length, body, std::nullopt, false});
+        EXPECT_EQ(DownloadFile(fp.platform, context, u"http://dl.example/download/LauncherDlg.bmp",
+                               target, false, c.ceiling),
+                  c.ok);
+        EXPECT_LE(fp.http.bodyBytesSent[object], c.mostBytesRead);
+        EXPECT_EQ(fp.files.get(target), c.ok ? body : Bytes("old bitmap"));
+        EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 1u);  // no partial file
+    }
 }
 
 TEST_F(DownloadTest, BrokenTransferKeepsTheOldFile) {

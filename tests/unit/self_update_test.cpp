@@ -42,6 +42,16 @@ std::string HexOf(const Sha256Digest& digest) {
     return out;
 }
 
+// The launcher's key is RFC 8032's first test key; "another key" its second.
+const Bytes kSecret = "\x9d\x61\xb1\x9d\xef\xfd\x5a\x60\xba\x84\x4a\xf4\x92\xec\x2c\xc4"
+                      "\x44\x49\xc5\x69\x7b\x32\x69\x19\x70\x3b\xac\x03\x1c\xae\x7f\x60";
+const Bytes kOtherSecret = "\x4c\xcd\x08\x9b\x28\xff\x96\xda\x9d\xb6\xc3\x46\xec\x11\x4e\x0f"
+                           "\x5b\x8a\x31\x9f\x35\xab\xa6\x24\xda\x8c\xf6\xed\x4f\xb8\xa6\xfb";
+
+Bytes Signed(const Bytes& secret, const Bytes& file) { return *SignFile(secret, file); }
+
+WString Bytes16(const char16_t* text) { return WString(text); }
+
 FakeHttpAnswer Whole(const Bytes& body) {
     return FakeHttpAnswer{200, std::to_string(body.size()), body, std::nullopt, false};
 }
@@ -220,14 +230,26 @@ TEST_F(SelfUpdateTest, NewerLauncherIsStagedAndHandedToUpdateExe) {
     EXPECT_TRUE(start.hidden);
     EXPECT_TRUE(fp.ui.boxes.empty());
     EXPECT_TRUE(fp.ui.templatesRun.empty());
+    // Handed over: the stored record takes the new numbers.
+    EXPECT_EQ(fp.files.get(kRecordPath), Record(5, 1, 120));
 }
 
-TEST_F(SelfUpdateTest, UpdateExeThatCannotStartStillEndsTheLauncher) {
+TEST_F(SelfUpdateTest, UpdateExeThatCannotStartKeepsThisLauncherAndTriesAgainNextTime) {
     OfferNewLauncher({});
+    const Bytes stored = *fp.files.get(kRecordPath);
     fp.processes.behaviour = [](const ProcessStart&) { return std::nullopt; };
-    EXPECT_EQ(RunExpectingExit(), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(RunExpectingExit(), std::nullopt);
     EXPECT_EQ(fp.processes.started.size(), 1u);
-    EXPECT_TRUE(fp.ui.boxes.empty());
+    EXPECT_EQ(BoxTexts(), std::vector<WString>{kLauncherFailed});
+    // Nothing was handed over: the launcher's number is not taken, and the
+    // staged copy does not stay.
+    EXPECT_EQ(fp.files.get(kRecordPath), stored);
+    EXPECT_FALSE(fp.files.exists(kStagedPath));
+    // update.exe is back: the next start hands over.
+    fp.processes.behaviour = nullptr;
+    EXPECT_EQ(RunExpectingExit(), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(fp.files.get(kRecordPath), Record(5, 1, 0));
+    EXPECT_EQ(fp.files.get(kStagedPath), kNewLauncher);
 }
 
 TEST_F(SelfUpdateTest, OnlyAStrictlyNewerServerLauncherIsFetched) {
@@ -454,13 +476,6 @@ TEST_F(SelfUpdateTest, CutOrTooSmallDownloadsNeverReplaceTheOldFiles) {
 
 // ---------------------------------------------------------------- signed updates
 
-// The launcher's key is RFC 8032's first test key; "another key" its second.
-const Bytes kSecret = "\x9d\x61\xb1\x9d\xef\xfd\x5a\x60\xba\x84\x4a\xf4\x92\xec\x2c\xc4"
-                      "\x44\x49\xc5\x69\x7b\x32\x69\x19\x70\x3b\xac\x03\x1c\xae\x7f\x60";
-const Bytes kOtherSecret = "\x4c\xcd\x08\x9b\x28\xff\x96\xda\x9d\xb6\xc3\x46\xec\x11\x4e\x0f"
-                           "\x5b\x8a\x31\x9f\x35\xab\xa6\x24\xda\x8c\xf6\xed\x4f\xb8\xa6\xfb";
-
-Bytes Signed(const Bytes& secret, const Bytes& file) { return *SignFile(secret, file); }
 
 TEST(UpdateRules, AFileVerifiesWhenAnyTrustedKeyVerifiesIt) {
     const Bytes key = *Ed25519PublicKeyOf(kSecret), other = *Ed25519PublicKeyOf(kOtherSecret);
@@ -491,7 +506,7 @@ TEST_F(SelfUpdateTest, SignedUpdatesNeedAValidSignatureForEachFile) {
         for (Fault fault : faults) {
             SCOPED_TRACE(::testing::Message() << toUtf8(url) << ", fault " << static_cast<int>(fault));
             FakePlatform fp;
-            CLauncherDlg dlg{fp.platform, Config{u"http://site", u"http://dl", *Ed25519PublicKeyOf(kSecret)}};
+            CLauncherDlg dlg{fp.platform, Config{u"http://site", u"http://dl", {*Ed25519PublicKeyOf(kSecret)}}};
             fp.files.mkdirs(u"D:\\Korvanis");
             ASSERT_TRUE(dlg.m_szInstallDir.assign(u"D:\\Korvanis"));
             fp.files.put(kClientVersionPath, "version:120");
@@ -504,9 +519,12 @@ TEST_F(SelfUpdateTest, SignedUpdatesNeedAValidSignatureForEachFile) {
             fp.files.put(kRecordPath, oldRecord);
             fp.files.put(kBitmapPath, oldBitmap);
             const bool launcherToo = url != kBitmapUrl;
-            const Bytes record = Record(launcherToo ? 5 : 4, url == kBitmapUrl ? 2 : 1,
-                                        url == kRecordUrl ? 999 : 0);
             const Bytes bitmap = Background("new");
+            // A signed record names what it raises.
+            const Bytes record = Record(launcherToo ? 5 : 4, url == kBitmapUrl ? 2 : 1,
+                                        url == kRecordUrl ? 999 : 0,
+                                        "LoginExeSha256=" + kNewLauncherDigest + "\r\nDlgBackSha256=" +
+                                            HexOf(Sha256(bitmap)) + "\r\n");
             std::map<WString, Bytes> files{{kRecordUrl, record}, {kBitmapUrl, bitmap},
                                            {kLauncherUrl, kNewLauncher}};
             for (const auto& [path, body] : files) {
@@ -579,6 +597,283 @@ TEST_F(SelfUpdateTest, SignedUpdatesNeedAValidSignatureForEachFile) {
                     << toUtf8(f);
         }
     }
+}
+
+// ---------------------------------------------------------------- the trust rules of a signed build
+
+struct SignedSelfUpdateTest : ::testing::Test {
+    FakePlatform fp;
+    CLauncherDlg dlg{fp.platform, Config{u"http://site", u"http://dl", {*Ed25519PublicKeyOf(kSecret)}}};
+    const Bytes newBitmap = Background("new");
+    void SetUp() override {
+        fp.files.mkdirs(u"D:\\Korvanis");
+        ASSERT_TRUE(dlg.m_szInstallDir.assign(u"D:\\Korvanis"));
+        fp.files.put(kRecordPath, SelfUpdateTest::Record(4, 1, 100));
+        fp.files.put(kBitmapPath, Background("local"));
+        fp.files.put(kClientVersionPath, "version:100");
+        Serve(kLauncherUrl, kNewLauncher);
+        Serve(kBitmapUrl, newBitmap);
+    }
+    // A file and its signature by the build's key.
+    void Serve(const WString& url, const Bytes& body) {
+        fp.http.serve(url, body);
+        fp.http.serve(url + u".sig", Signed(kSecret, body));
+    }
+    static Bytes Names(const Bytes& launcher) {
+        return "LoginExeSha256=" + HexOf(Sha256(launcher)) + "\r\nLoginExeSize=" +
+               std::to_string(launcher.size()) + "\r\n";
+    }
+    Bytes NamesBitmap(const Bytes& bitmap) const {
+        return "DlgBackSha256=" + HexOf(Sha256(bitmap)) + "\r\nDlgBackSize=" +
+               std::to_string(bitmap.size()) + "\r\n";
+    }
+    std::map<WString, Bytes> InstallFolder() {
+        std::map<WString, Bytes> out;
+        for (const WString& f : fp.files.filesUnder(u"D:\\Korvanis")) out[f] = *fp.files.get(f);
+        return out;
+    }
+    std::vector<WString> BoxTexts() {
+        std::vector<WString> out;
+        for (auto& b : fp.ui.boxes) out.push_back(b.text);
+        return out;
+    }
+    std::optional<std::uint32_t> Run() {
+        try {
+            dlg.CheckLauncherUpdate();
+        } catch (const kvn::fake::ProcessExit& e) {
+            return e.code;
+        }
+        return std::nullopt;
+    }
+};
+
+TEST_F(SignedSelfUpdateTest, EachRuleRefusesWhatBreaksItAndLeavesTheStoredFilesAsTheyWere) {
+    const Bytes foreign = Launcher("a foreign program, signed with the build's key");
+    const Bytes bigComment = "; " + Bytes(kMaxRecordBytes, 'p') + "\r\n";
+    const Bytes record5 = SelfUpdateTest::Record(5, 1, 100, Names(kNewLauncher));
+    struct Case {
+        const char* name;
+        std::function<void(SignedSelfUpdateTest&)> serve;
+        std::vector<WString> boxes;
+        const char16_t* refused;          // the file refused, fetched ten times (or never)
+        std::size_t fetches;
+        std::uint64_t mostBodyBytes;      // of the refused file, all attempts together
+    };
+    const Case cases[] = {
+        {"the launcher number rises, no digest, a signed foreign program",
+         [&](auto& t) { t.Serve(kRecordUrl, SelfUpdateTest::Record(5, 1, 100)); t.Serve(kLauncherUrl, foreign); },
+         {kLauncherFailed}, kLauncherUrl, 0, 0},
+        {"the digest names another program",
+         [&](auto& t) { t.Serve(kRecordUrl, SelfUpdateTest::Record(5, 1, 100, "LoginExeSha256=" + kNewLauncherDigest + "\r\n")); t.Serve(kLauncherUrl, foreign); },
+         {kLauncherFailed}, kLauncherUrl, 10, 10 * foreign.size()},
+        {"a launcher longer than LoginExeSize: refused before its body",
+         [&](auto& t) { t.Serve(kRecordUrl, record5); t.Serve(kLauncherUrl, kNewLauncher + "tail"); },
+         {kLauncherFailed}, kLauncherUrl, 10, 0},
+        {"a launcher running past LoginExeSize under a short length: cut off",
+         [&](auto& t) {
+             t.Serve(kRecordUrl, record5);
+             t.fp.http.answers[kLauncherUrl] = {FakeHttpAnswer{200, std::to_string(kNewLauncher.size()), kNewLauncher + Bytes(100000, 'x'), std::nullopt, false}};
+         },
+         {kLauncherFailed}, kLauncherUrl, 10, 10 * (kNewLauncher.size() + 1024)},
+        {"the background number rises, no digest",
+         [&](auto& t) { t.Serve(kRecordUrl, SelfUpdateTest::Record(4, 2, 100)); },
+         {kBitmapFailed}, kBitmapUrl, 0, 0},
+        {"the background digest names another bitmap",
+         [&](auto& t) { t.Serve(kRecordUrl, SelfUpdateTest::Record(4, 2, 100, t.NamesBitmap(Background("other")))); },
+         {kBitmapFailed}, kBitmapUrl, 10, 10 * newBitmap.size()},
+        {"a background beyond its ceiling, with an honest length",
+         [&](auto& t) {
+             t.Serve(kRecordUrl, SelfUpdateTest::Record(4, 2, 100, "DlgBackSha256=" + HexOf(Sha256(t.newBitmap)) + "\r\n"));
+             t.fp.http.answers[kBitmapUrl] = {FakeHttpAnswer{200, std::to_string(kMaxBitmapFileBytes + 1ull), "BM", std::nullopt, false}};
+         },
+         {kBitmapFailed}, kBitmapUrl, 10, 0},
+        {"rolled back: a lower launcher number",
+         [&](auto& t) { t.Serve(kRecordUrl, SelfUpdateTest::Record(3, 1, 100)); },
+         {kRecordFailed}, kRecordUrl, 10, 10 * SelfUpdateTest::Record(3, 1, 100).size()},
+        {"rolled back: a lower background number",
+         [&](auto& t) { t.Serve(kRecordUrl, SelfUpdateTest::Record(4, 0, 100)); },
+         {kRecordFailed}, kRecordUrl, 10, 10 * SelfUpdateTest::Record(4, 0, 100).size()},
+        {"rolled back: a lower VersionNumber, which would switch the too-old check off",
+         [&](auto& t) { t.Serve(kRecordUrl, SelfUpdateTest::Record(4, 1, 0)); },
+         {kRecordFailed}, kRecordUrl, 10, 10 * SelfUpdateTest::Record(4, 1, 0).size()},
+        {"expired by the player's clock",
+         [&](auto& t) { t.Serve(kRecordUrl, record5 + "Expires=2026-06-01T11:59:59Z\r\n"); },
+         {kRecordFailed}, kRecordUrl, 10, 10 * (record5.size() + 32)},
+        {"an expiry that is not a UTC time",
+         [&](auto& t) { t.Serve(kRecordUrl, record5 + "Expires=2026-06-02\r\n"); },
+         {kRecordFailed}, kRecordUrl, 10, 10 * (record5.size() + 20)},
+        {"a record over 64 KiB with an honest length: refused before its body",
+         [&](auto& t) { t.Serve(kRecordUrl, record5 + bigComment); },
+         {kRecordFailed}, kRecordUrl, 10, 0},
+        {"a record over 64 KiB without a length: cut off",
+         [&](auto& t) { t.fp.http.answers[kRecordUrl] = {FakeHttpAnswer{200, std::nullopt, record5 + bigComment, std::nullopt, false}}; },
+         {kRecordFailed}, kRecordUrl, 10, 10 * 1024},
+        {"a record running past its length: cut off",
+         [&](auto& t) { t.fp.http.answers[kRecordUrl] = {FakeHttpAnswer{200, "100", record5 + bigComment, std::nullopt, false}}; },
+         {kRecordFailed}, kRecordUrl, 10, 10 * 1024},
+        {"a signature of 65 bytes",
+         [&](auto& t) { t.fp.http.serve(kRecordUrl, record5); t.fp.http.serve(Bytes16(kRecordUrl) + u".sig", Signed(kSecret, record5) + "x"); },
+         {kRecordFailed}, kRecordUrl, 10, 10 * record5.size()},
+        {"a 100 MB signature with an honest length: refused before its body",
+         [&](auto& t) {
+             t.fp.http.serve(kRecordUrl, record5);
+             t.fp.http.answers[Bytes16(kRecordUrl) + u".sig"] = {FakeHttpAnswer{200, "104857600", Signed(kSecret, record5), std::nullopt, false}};
+         },
+         {kRecordFailed}, kRecordUrl, 10, 10 * record5.size()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fp.http.answers.clear();
+        fp.http.requests.clear();
+        fp.http.bodyBytesSent.clear();
+        fp.ui.boxes.clear();
+        fp.processes.started.clear();
+        SetUp();
+        c.serve(*this);
+        const auto before = InstallFolder();
+        EXPECT_EQ(Run(), std::nullopt);
+        EXPECT_EQ(InstallFolder(), before);  // byte for byte, nothing added
+        EXPECT_EQ(BoxTexts(), c.boxes);
+        EXPECT_TRUE(fp.processes.started.empty());
+        std::size_t fetches = 0;
+        for (auto& r : fp.http.requests) fetches += r.object == c.refused;
+        EXPECT_EQ(fetches, c.fetches);
+        EXPECT_LE(fp.http.bodyBytesSent[c.refused], c.mostBodyBytes);
+    }
+}
+
+TEST_F(SignedSelfUpdateTest, NumbersAreTakenOnlyWithTheirFilesInPlace) {
+    // The record raises all three numbers; the bitmap cannot be had and the
+    // launcher's download fails.
+    fp.files.put(kClientVersionPath, "version:101");
+    const Bytes record = SelfUpdateTest::Record(5, 2, 101, Names(kNewLauncher) + NamesBitmap(newBitmap));
+    Serve(kRecordUrl, record);
+    fp.http.answers[kBitmapUrl] = {FakeHttpAnswer{404, "0", "", std::nullopt, false}};
+    fp.http.answers[kLauncherUrl] = {FakeHttpAnswer{200, "99", "cut", std::nullopt, false}};
+    EXPECT_EQ(Run(), std::nullopt);
+    EXPECT_EQ(BoxTexts(), (std::vector<WString>{kBitmapFailed, kLauncherFailed}));
+    // Only the number whose file needs nothing is taken.
+    const VersionRecord stored = ParseVersionRecord(*fp.files.get(kRecordPath));
+    EXPECT_EQ(stored.launcher, 4);
+    EXPECT_EQ(stored.background, 1);
+    EXPECT_EQ(stored.required, 101);
+    EXPECT_EQ(fp.files.get(kBitmapPath), Background("local"));
+    EXPECT_FALSE(fp.files.exists(kStagedPath));
+
+    // The next start tries both again; now the bitmap arrives, the launcher
+    // still does not.
+    fp.ui.boxes.clear();
+    Serve(kBitmapUrl, newBitmap);
+    EXPECT_EQ(Run(), std::nullopt);
+    EXPECT_EQ(BoxTexts(), std::vector<WString>{kLauncherFailed});
+    EXPECT_EQ(fp.files.get(kBitmapPath), newBitmap);
+    EXPECT_EQ(ParseVersionRecord(*fp.files.get(kRecordPath)).background, 2);
+    EXPECT_EQ(ParseVersionRecord(*fp.files.get(kRecordPath)).launcher, 4);
+
+    // And the start after that hands the launcher over and takes its number.
+    fp.ui.boxes.clear();
+    Serve(kLauncherUrl, kNewLauncher);
+    EXPECT_EQ(Run(), std::optional<std::uint32_t>(0));
+    EXPECT_TRUE(fp.ui.boxes.empty());
+    EXPECT_EQ(fp.files.get(kStagedPath), kNewLauncher);
+    EXPECT_EQ(fp.files.get(kRecordPath), record);
+    EXPECT_EQ(fp.processes.started.size(), 1u);
+}
+
+TEST_F(SignedSelfUpdateTest, ASelfUpdateCutShortAnywhereIsFinishedByLaterStarts) {
+    const Bytes record = SelfUpdateTest::Record(5, 2, 100, Names(kNewLauncher) + NamesBitmap(newBitmap));
+    struct Killed {};
+    // Every request of a whole self-update, and the start of update.exe.
+    Serve(kRecordUrl, record);
+    const std::size_t requestsOfAWholeUpdate = 6;  // three files, three signatures
+    for (std::size_t killAt = 1; killAt <= requestsOfAWholeUpdate + 1; ++killAt) {
+        SCOPED_TRACE(::testing::Message() << "killed at step " << killAt);
+        fp.files.put(kRecordPath, SelfUpdateTest::Record(4, 1, 100));
+        fp.files.put(kBitmapPath, Background("local"));
+        fp.files.deleteFile(kStagedPath);
+        fp.processes.started.clear();
+        fp.ui.boxes.clear();
+        std::size_t step = 0;
+        fp.http.beforeAnswer = [&](const HttpTarget&) {
+            if (++step == killAt) throw Killed{};
+        };
+        fp.processes.behaviour = [&](const ProcessStart&) -> std::optional<std::uint32_t> {
+            if (++step == killAt) throw Killed{};
+            return 0;
+        };
+        EXPECT_THROW(Run(), Killed);
+        fp.http.beforeAnswer = nullptr;
+        fp.processes.behaviour = nullptr;
+
+        // Later starts: each either carries on or hands over; within three
+        // the new launcher is handed over, every file in place, no message.
+        std::optional<std::uint32_t> exit;
+        int starts = 0;
+        while (!exit && starts < 3) {
+            exit = Run();
+            ++starts;
+        }
+        EXPECT_EQ(exit, std::optional<std::uint32_t>(0));
+        EXPECT_TRUE(fp.ui.boxes.empty());
+        EXPECT_EQ(fp.files.get(kStagedPath), kNewLauncher);
+        EXPECT_EQ(fp.files.get(kBitmapPath), newBitmap);
+        EXPECT_EQ(fp.files.get(kRecordPath), record);
+        // Only the staged launcher is left beside the files.
+        EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 4u);
+    }
+}
+
+TEST_F(SignedSelfUpdateTest, AHandOverThatDidNotFinishIsTriedAgainWithoutKeepingThePlayerOut) {
+    const Bytes record = SelfUpdateTest::Record(5, 1, 100, Names(kNewLauncher));
+    Serve(kRecordUrl, record);
+    EXPECT_EQ(Run(), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(fp.files.get(kRecordPath), record);
+    // update.exe failed: TmpLogin.exe is still there at the next start,
+    // which removes it, carries on with this launcher and leaves the
+    // launcher's number below the record's...
+    EXPECT_EQ(Run(), std::nullopt);
+    EXPECT_FALSE(fp.files.exists(kStagedPath));
+    EXPECT_TRUE(fp.ui.boxes.empty());
+    EXPECT_EQ(ParseVersionRecord(*fp.files.get(kRecordPath)).launcher, 4);
+    // ...so that the start after that hands over again.
+    EXPECT_EQ(Run(), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(fp.files.get(kStagedPath), kNewLauncher);
+    EXPECT_EQ(fp.processes.started.size(), 2u);
+    EXPECT_EQ(fp.files.get(kRecordPath), record);
+}
+
+TEST_F(SignedSelfUpdateTest, WithoutAKeyARecordNeedNotNameItsLauncherNorKeepItsNumbers) {
+    CLauncherDlg unsignedDlg{fp.platform, Config{u"http://site", u"http://dl"}};
+    ASSERT_TRUE(unsignedDlg.m_szInstallDir.assign(u"D:\\Korvanis"));
+    // An expired record with a lower VersionNumber, naming no digest.
+    const Bytes record = SelfUpdateTest::Record(5, 1, 50, "Expires=2001-01-01T00:00:00Z\r\n");
+    fp.http.serve(kRecordUrl, record);
+    try {
+        unsignedDlg.CheckLauncherUpdate();
+        ADD_FAILURE() << "not handed over";
+    } catch (const kvn::fake::ProcessExit& e) {
+        EXPECT_EQ(e.code, 0u);
+    }
+    EXPECT_EQ(fp.files.get(kStagedPath), kNewLauncher);
+    EXPECT_EQ(fp.files.get(kRecordPath), record);
+}
+
+TEST_F(SignedSelfUpdateTest, ABuildThatTrustsTwoKeysTakesFilesSignedWithEither) {
+    CLauncherDlg rotating{fp.platform, Config{u"http://site", u"http://dl",
+                                              {*Ed25519PublicKeyOf(kOtherSecret), *Ed25519PublicKeyOf(kSecret)}}};
+    ASSERT_TRUE(rotating.m_szInstallDir.assign(u"D:\\Korvanis"));
+    const Bytes record = SelfUpdateTest::Record(5, 1, 100, Names(kNewLauncher));
+    fp.http.serve(kRecordUrl, record);
+    fp.http.serve(Bytes16(kRecordUrl) + u".sig", Signed(kOtherSecret, record));  // the new key
+    // the launcher stays signed with the old one
+    try {
+        rotating.CheckLauncherUpdate();
+        ADD_FAILURE() << "not handed over";
+    } catch (const kvn::fake::ProcessExit& e) {
+        EXPECT_EQ(e.code, 0u);
+    }
+    EXPECT_EQ(fp.files.get(kStagedPath), kNewLauncher);
+    EXPECT_TRUE(fp.ui.boxes.empty());
 }
 
 // ---------------------------------------------------------------- the rules of a record

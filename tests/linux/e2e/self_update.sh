@@ -19,10 +19,12 @@ kvn_init "$1" "$2"
 # signature of another file.
 site_root=$state/site
 cp -r "$build/standins/site" "$site_root"
-printf '[VersionInfo]\r\nLoginExeVersionNumber=5\r\nDlgBackVersionNumber=1\r\nVersionNumber=100\r\n' \
-  > "$site_root/download/LoginExeVersionInfo.ini"
 cp "$build/package/Login.exe" "$site_root/download/Login.exe"
 printf 'KVN-NEW-LAUNCHER' >> "$site_root/download/Login.exe"
+# The signed record names the launcher it announces.
+printf '[VersionInfo]\r\nLoginExeVersionNumber=5\r\nDlgBackVersionNumber=1\r\nVersionNumber=100\r\nLoginExeSha256=%s\r\nLoginExeSize=%s\r\n' \
+  "$(sha256sum < "$site_root/download/Login.exe" | cut -d' ' -f1)" "$(stat -c %s "$site_root/download/Login.exe")" \
+  > "$site_root/download/LoginExeVersionInfo.ini"
 kvn_sign_files "$site_root/download/LoginExeVersionInfo.ini" "$site_root/download/Login.exe"
 mv "$site_root/download/Login.exe.sig" "$state/launcher.sig"
 cp "$site_root/download/LauncherDlg.bmp.sig" "$site_root/download/Login.exe.sig"
