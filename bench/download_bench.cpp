@@ -6,6 +6,14 @@
 //   download_bench attempts URL FILE N     N timed download attempts (as the
 //                                          self-update's retries), each expected
 //                                          to fail
+//   download_bench record URL FILE N       N attempts at a version record as the
+//                                          self-update makes them: under the
+//                                          record's ceiling, then the file read
+//                                          (at most the ceiling)
+//   download_bench record-unbounded URL FILE N
+//                                          the same without a ceiling, the file
+//                                          read whole (as the self-update did
+//                                          before records had a ceiling)
 //   download_bench verify FILE RUNS        RUNS timed checks of FILE's signature
 //                                          as the self-update makes them (read,
 //                                          SHA-512, Ed25519), with a fresh key
@@ -26,6 +34,7 @@
 #include "platform/linux/services.h"
 #include "platform/text.h"
 #include "update/download.h"
+#include "update/update_rules.h"
 
 namespace {
 
@@ -62,6 +71,7 @@ double CpuSeconds() {
 
 int Usage() {
     std::fprintf(stderr, "usage: download_bench fetch|attempts URL FILE COUNT\n"
+                         "       download_bench record|record-unbounded URL FILE COUNT\n"
                          "       download_bench verify FILE RUNS\n");
     return 2;
 }
@@ -107,7 +117,10 @@ int main(int argc, char** argv) {
     const kvn::WString url = kvn::fromUtf8(argv[2]);
     const kvn::WString target = kvn::linuxp::WindowsPath(argv[3]);
     const int count = std::atoi(argv[4]);
-    if ((mode != "fetch" && mode != "attempts") || count < 1) return Usage();
+    const bool record = mode == "record" || mode == "record-unbounded";
+    if ((mode != "fetch" && mode != "attempts" && !record) || count < 1) return Usage();
+    const kvn::DownloadCeiling ceiling =
+        mode == "record" ? kvn::DownloadCeiling{kvn::kMaxRecordBytes, false} : kvn::DownloadCeiling{};
 
     kvn::linuxp::LinuxServices services(argc, argv);
     NoUi ui;
@@ -120,11 +133,17 @@ int main(int argc, char** argv) {
     int failures = 0;
     for (int i = 0; i < count; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        const bool ok = kvn::DownloadFile(platform, context, url, target, false);
+        bool ok = kvn::DownloadFile(platform, context, url, target, false, ceiling);
+        if (ok && record) {
+            // What the self-update then reads of it to check its signature.
+            const auto data = platform.files.readFile(target, ceiling.maxBytes);
+            ok = data.has_value();
+            if (data) std::printf("read_bytes %zu\n", data->size());
+        }
         const double t = Seconds(std::chrono::steady_clock::now() - start);
         times.push_back(t);
         failures += ok ? 0 : 1;
-        std::printf("%s %d %.6f %s\n", mode == "fetch" ? "run" : "attempt", i + 1, t,
+        std::printf("%s %d %.6f %s\n", mode == "attempts" ? "attempt" : "run", i + 1, t,
                     ok ? "ok" : "failed");
         std::fflush(stdout);
     }

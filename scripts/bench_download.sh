@@ -4,7 +4,9 @@
 # server, the launcher program's peak memory, the cost of checking the
 # file's signature against the time to download it, how long an unreachable
 # download server holds the window during the self-update, the CPU time
-# a body that stops coming costs while the launcher waits it out, and what
+# a body that stops coming costs while the launcher waits it out, what a
+# 100 MB version record costs with and without the record's ceiling (bytes
+# the server sent, bytes read, time, peak memory), and what
 # signatures add to a start: process start to the login page's load, signed
 # against unsigned, on loopback and through a relay that delays each
 # connection and each answer by DELAY_MS (default 100 ms: a path with a
@@ -128,12 +130,13 @@ trap cleanup EXIT
 
 mkdir -p "$WORK/root/download" "$WORK/out"
 head -c $((SIZE_MIB * 1024 * 1024)) /dev/urandom > "$WORK/root/download/big.bin"
-echo '{"/download/hang.bin": {"hang": true}, "/download/stall.bin": {"truncate": 5000, "stall": true}}' \
+echo '{"/download/hang.bin": {"hang": true}, "/download/stall.bin": {"truncate": 5000, "stall": true},
+       "/download/big.ini": {"body": "[VersionInfo]", "fill": 104857600}}' \
   > "$WORK/rules.json"
 head -c 20000 /dev/urandom > "$WORK/root/download/stall.bin"
 
 python3 "$SRC/standins/server/kvn_server.py" --root "$WORK/root" --port 0 \
-  --port-file "$WORK/port" --rules "$WORK/rules.json" &
+  --port-file "$WORK/port" --rules "$WORK/rules.json" --sent-log "$WORK/sent.log" &
 SERVER_PID=$!
 for _ in $(seq 1 100); do [ -s "$WORK/port" ] && break; sleep 0.1; done
 [ -s "$WORK/port" ] || { echo "the stand-in server did not start" >&2; exit 1; }
@@ -208,6 +211,23 @@ awk -v h1="$HANG_ONE" -v ht="$HANG_TOTAL" -v hn="$HANG_N" -v c1="$CLOSED_ONE" -v
 awk -v t="$STALL_TOTAL" -v c="$STALL_CPU" -v n="$HANG_N" -v f="$(field failures "$WORK/stall.txt")" 'BEGIN {
   printf "stalled body:  %d attempts %.2f s (%d failed), CPU time %.3f s (%.1f%% of one core)\n", n, t, f, c, 100 * c / t
 }'
+
+echo
+echo "== a 100 MB version record with an honest length: ten attempts, as the self-update makes them"
+sent_to() { python3 -c 'import json,sys
+print(sum(json.loads(l)["body_bytes"] for l in open(sys.argv[1]) if json.loads(l)["answered"] == sys.argv[2]))' "$WORK/sent.log" "$1"; }
+for mode in record-unbounded record; do
+  : > "$WORK/sent.log"
+  "$BENCH" "$mode" "$BASE/download/big.ini" "$WORK/out/record.ini" "$ATTEMPTS" > "$WORK/$mode.txt"
+  sleep 0.5  # the server logs an answer once it has ended
+  awk -v m="$mode" -v t="$(field total_s "$WORK/$mode.txt")" -v p="$(field peak_kib "$WORK/$mode.txt")" \
+      -v p0="$(field peak_kib_before "$WORK/$mode.txt")" -v s="$(sent_to /download/big.ini)" \
+      -v r="$(awk '$1=="read_bytes"{n+=$2} END{print n+0}' "$WORK/$mode.txt")" \
+      -v f="$(field failures "$WORK/$mode.txt")" 'BEGIN {
+    printf "%-17s %5.2f s, %4d failed; body bytes sent by the server %11d, read into memory %11d; peak memory %d KiB (%d KiB before)\n",
+           (m == "record" ? "with the ceiling:" : "without (before):"), t, f, s, r, p, p0
+  }'
+done
 
 echo
 echo "== start-up: process start to the login page loaded, signed against unsigned, median of $STARTS each"

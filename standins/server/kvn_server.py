@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Local stand-in for the game's web site and download server.
 
-kvn_server.py --root DIR --port-file FILE [--log FILE] [--rules FILE] [--port 0] [--tls PEM]
+kvn_server.py --root DIR --port-file FILE [--log FILE] [--sent-log FILE] [--rules FILE] [--port 0]
+              [--tls PEM]
 
 Serves the files under DIR on 127.0.0.1. Writes the port to FILE once
 listening. --log writes one JSON line per request. --rules names a JSON file,
@@ -9,7 +10,11 @@ re-read on every request, mapping a path to a behaviour: status, headers,
 content_length ("missing" | "zero" | "wrong" | int), body, truncate, hang,
 drip (send the body in pieces of that many bytes, drip_ms apart, 10 ms when
 not given), stall (keep
-the connection open without a word after the body until the server stops).
+the connection open without a word after the body until the server stops),
+fill (that many ";" bytes after the body, made as they are sent and counted in
+an honest Content-Length: a huge file that takes no disk). --sent-log names
+a file that gets one line {"answered": TARGET, "body_bytes": N} for each
+answer with a body, once it ends: the body bytes the server managed to send.
 """
 import argparse
 import json
@@ -105,11 +110,12 @@ class Handler(socketserver.StreamRequestHandler):
         return full if os.path.isfile(full) else None
 
     def send(self, status, headers, body, head, length_rule=None, truncate=None, drip=None,
-             drip_ms=None):
+             drip_ms=None, fill=0):
         lines = ["HTTP/1.1 %d %s" % (status, REASONS.get(status, "Status"))]
         names = {n.lower() for n, _ in headers}
+        fill = max(0, int(fill or 0))
         if length_rule is None:
-            lines.append("Content-Length: %d" % len(body))
+            lines.append("Content-Length: %d" % (len(body) + fill))
         elif length_rule == "missing":
             pass
         elif length_rule == "zero":
@@ -131,12 +137,20 @@ class Handler(socketserver.StreamRequestHandler):
         pause = float(drip_ms) / 1000 if drip_ms is not None else 0.01
         if step <= 0:
             self.wfile.write(data)
+            self.body_bytes += len(data)
         else:
             for i in range(0, len(data), step):
                 self.wfile.write(data[i:i + step])
                 self.wfile.flush()
+                self.body_bytes += len(data[i:i + step])
                 if self.server.stopping.wait(pause):
                     break
+        piece = b";" * 65536
+        while fill > 0 and not self.server.stopping.is_set():
+            n = min(fill, len(piece))
+            self.wfile.write(piece[:n])
+            self.body_bytes += n
+            fill -= n
         self.wfile.flush()
 
     def serve_one(self):
@@ -145,6 +159,17 @@ class Handler(socketserver.StreamRequestHandler):
             return
         method, target, version, headers = req
         self.write_log(method, target, version, headers)
+        self.body_bytes = 0
+        try:
+            self.answer(method, target)
+        finally:
+            if self.server.opts.sent_log and self.body_bytes:
+                line = json.dumps({"answered": target, "body_bytes": self.body_bytes})
+                with self.server.log_lock:
+                    with open(self.server.opts.sent_log, "a", encoding="utf-8") as f:
+                        f.write(line + "\n")
+
+    def answer(self, method, target):
         if method not in ("GET", "HEAD"):
             self.send(400 if not method else 501, [], b"", False)
             return
@@ -168,7 +193,7 @@ class Handler(socketserver.StreamRequestHandler):
             if not any(n.lower() == "content-type" for n, _ in hdrs):
                 hdrs.append(("Content-Type", self.type_of(file_path or path)))
             self.send(status, hdrs, body, head, rule.get("content_length"), rule.get("truncate"),
-                      rule.get("drip"), rule.get("drip_ms"))
+                      rule.get("drip"), rule.get("drip_ms"), rule.get("fill"))
             if rule.get("stall"):
                 self.server.stopping.wait()
             return
@@ -190,6 +215,7 @@ def main():
     ap.add_argument("--root", required=True)
     ap.add_argument("--port-file", required=True)
     ap.add_argument("--log")
+    ap.add_argument("--sent-log")
     ap.add_argument("--rules")
     ap.add_argument("--port", type=int, default=0)
     ap.add_argument("--tls", metavar="PEM", help="serve https with this certificate and key")

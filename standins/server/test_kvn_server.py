@@ -128,6 +128,13 @@ class ServerTest(ServerFixture):
             self.assertEqual(headers.get("content-length"), header, rule)
             self.assertEqual(body, b"0123456789", rule)  # the body itself is whole
 
+    def test_a_filled_body_is_made_as_it_is_sent_with_an_honest_length(self):
+        self.set_rules({"/download/big.ini": {"body": "[VersionInfo]", "fill": 200000}})
+        status, headers, body = self.request("/download/big.ini")
+        self.assertEqual(status, 200)
+        self.assertEqual(headers.get("content-length"), "200013")
+        self.assertEqual(body, b"[VersionInfo]" + b";" * 200000)
+
     def test_truncate_status_headers_and_body_rules(self):
         self.set_rules({"/download/Login.exe": {"body": "0123456789", "truncate": 3},
                         "/download/LauncherDlg.bmp": {"status": 302,

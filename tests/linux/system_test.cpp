@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "tests/linux/linux_test_support.h"
@@ -283,6 +284,11 @@ TEST_F(SystemTest, FoldersAndNamesReadInWindowsForm) {
     EXPECT_EQ(sys.toAnsi(u"游戏"), Bytes("游戏"));
     EXPECT_EQ(sys.toAnsi(WString(1, char16_t(0xD800))), std::nullopt);
     EXPECT_EQ(sys.fromAnsi("游戏"), u"游戏");
+    // The wall clock is UTC seconds since 1970, as C's time() counts them.
+    const std::int64_t before = ::time(nullptr);
+    const std::int64_t now = sys.utcSeconds();
+    EXPECT_GE(now, before);
+    EXPECT_LE(now, static_cast<std::int64_t>(::time(nullptr)));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <commctrl.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -279,6 +280,12 @@ TEST_F(Services, SystemFacts) {
     EXPECT_FALSE(system.environment(u"KVN_TEST_NO_SUCH_VALUE"));
     EXPECT_EQ(system.toAnsi(u"abc&%#"), Bytes("abc&%#"));
     EXPECT_EQ(system.fromAnsi("abc"), WString(u"abc"));
+    // The wall clock is UTC seconds since 1970, as the C runtime's time()
+    // counts them (not since 1601, not in 100 ns steps).
+    const long long before = _time64(nullptr);
+    const long long now = system.utcSeconds();
+    EXPECT_GE(now, before);
+    EXPECT_LE(now, static_cast<long long>(_time64(nullptr)));
 }
 
 TEST_F(Services, DrivesListTheSystemDrive) {

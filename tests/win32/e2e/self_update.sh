@@ -2,7 +2,9 @@
 # Login.exe under Wine updates itself: the download server's record names a
 # newer launcher. Served first with a valid length but a signature that does
 # not match it, the launcher is refused ten times and not handed over; the
-# running launcher says so, stays as it was and goes on to the login page.
+# running launcher says so, stays as it was (its stored record too) and goes
+# on to the login page. A signed record that rolls a number back, and one
+# that raises the launcher without naming its digest, change nothing.
 # Served with its own signature, the running one fetches it as TmpLogin.exe,
 # starts update.exe hidden from its folder and ends with 0; update.exe puts
 # the new launcher in place and starts it, and that one, now current, shows
@@ -18,10 +20,12 @@ UPDATE_EXE=$BUILD/standins/client/update.exe
 # signature of another file.
 SITE=$SCRATCH/site
 cp -r "$BUILD/standins/site" "$SITE"
-printf '[VersionInfo]\r\nLoginExeVersionNumber=5\r\nDlgBackVersionNumber=1\r\nVersionNumber=100\r\n' \
-  > "$SITE/download/LoginExeVersionInfo.ini"
 cp "$LOGIN_EXE" "$SITE/download/Login.exe"
 printf 'KVN-NEW-LAUNCHER' >> "$SITE/download/Login.exe"
+# The signed record names the launcher it announces.
+printf '[VersionInfo]\r\nLoginExeVersionNumber=5\r\nDlgBackVersionNumber=1\r\nVersionNumber=100\r\nLoginExeSha256=%s\r\nLoginExeSize=%s\r\n' \
+  "$(sha256sum < "$SITE/download/Login.exe" | cut -d' ' -f1)" "$(stat -c %s "$SITE/download/Login.exe")" \
+  > "$SITE/download/LoginExeVersionInfo.ini"
 sign_files "$SITE/download/LoginExeVersionInfo.ini" "$SITE/download/Login.exe"
 mv "$SITE/download/Login.exe.sig" "$SCRATCH/launcher.sig"
 cp "$SITE/download/LauncherDlg.bmp.sig" "$SITE/download/Login.exe.sig"
@@ -41,6 +45,8 @@ printf 'version:120' > "$CLIENT/kvnversion.ini"
 cp "$UPDATE_EXE" "$CLIENT/update.exe"
 printf '[VersionInfo]\r\nLoginExeVersionNumber=4\r\nDlgBackVersionNumber=1\r\nVersionNumber=100\r\n' \
   > "$CLIENT/LoginExeVersionInfo.ini"
+cp "$CLIENT/LoginExeVersionInfo.ini" "$SCRATCH/stored-record"
+cp "$CLIENT/LauncherDlg.bmp" "$SCRATCH/stored-bitmap"
 
 fetches() { grep -c "\"target\": \"$1\"" "$SCRATCH/server.log" || true; }
 
@@ -54,6 +60,8 @@ box=$(wait_window Login 120) || fail "no message after the refused launcher"
 [ ! -e "$CLIENT/TmpLogin.exe" ] || fail "a launcher with a wrong signature was handed over as TmpLogin.exe"
 ls "$CLIENT" | grep -q -E '\.(new|part|sig)$' && fail "a refused download was left in the launcher's folder"
 cmp -s "$SCRATCH/old-launcher" "$CLIENT/Login.exe" || fail "the installed launcher changed"
+cmp -s "$SCRATCH/stored-record" "$CLIENT/LoginExeVersionInfo.ini" ||
+  fail "the stored record took the number of a launcher that was never handed over"
 for _ in $(seq 1 40); do
   window_exists Login || break
   key_to "$box" Return
@@ -71,15 +79,58 @@ click_close_button "$win"
 wait_exit "$pid" 60 || fail "the launcher did not close after the refused update"
 pass "a launcher with a wrong signature: refused ten times, nothing handed over, login page shown"
 
-# The launcher's own signature: handed over.
+# Signed records that the launcher must refuse: the stored files stay byte
+# for byte, nothing is staged, the login page follows the message.
 mv "$SCRATCH/launcher.sig" "$SITE/download/Login.exe.sig"
-printf '[VersionInfo]\r\nLoginExeVersionNumber=4\r\nDlgBackVersionNumber=1\r\nVersionNumber=100\r\n' \
-  > "$CLIENT/LoginExeVersionInfo.ini"
+cp "$SITE/download/LoginExeVersionInfo.ini" "$SCRATCH/good-record"
+refused_start() {
+  local what=$1 pages
+  pages=$(fetches /micro/)
+  start_login "$CLIENT"
+  pid=$LAST_PID
+  box=$(wait_window Login 120) || fail "$what: no message"
+  for _ in $(seq 1 40); do
+    window_exists Login || break
+    key_to "$box" Return
+    sleep 0.5
+  done
+  window_exists Login && fail "$what: the message did not close"
+  for _ in $(seq 1 240); do [ "$(fetches /micro/)" -gt "$pages" ] && break; sleep 0.25; done
+  [ "$(fetches /micro/)" -gt "$pages" ] || fail "$what: no login page"
+  win=$(wait_window 'Korvane安装程序' 60) || fail "$what: no launcher window"
+  click_close_button "$win"
+  wait_exit "$pid" 60 || fail "$what: the launcher did not close"
+  cmp -s "$SCRATCH/stored-record" "$CLIENT/LoginExeVersionInfo.ini" || fail "$what: the stored record changed"
+  cmp -s "$SCRATCH/stored-bitmap" "$CLIENT/LauncherDlg.bmp" || fail "$what: the background changed"
+  cmp -s "$SCRATCH/old-launcher" "$CLIENT/Login.exe" || fail "$what: the installed launcher changed"
+  ls "$CLIENT" | grep -q -E '\.(new|part|sig)$|^TmpLogin\.exe$' && fail "$what: left behind: $(ls "$CLIENT" | tr '\n' ' ')"
+  return 0
+}
+printf '[VersionInfo]\r\nLoginExeVersionNumber=3\r\nDlgBackVersionNumber=1\r\nVersionNumber=100\r\n' \
+  > "$SITE/download/LoginExeVersionInfo.ini"
+sign_files "$SITE/download/LoginExeVersionInfo.ini"
+records=$(fetches /download/LoginExeVersionInfo.ini)
+refused_start "a rolled-back record"
+[ "$(fetches /download/LoginExeVersionInfo.ini)" = $((records + 10)) ] || fail "the rolled-back record was not tried ten times"
+pass "a signed record with a lower number: refused ten times, nothing changed"
+
+printf '[VersionInfo]\r\nLoginExeVersionNumber=5\r\nDlgBackVersionNumber=1\r\nVersionNumber=100\r\n' \
+  > "$SITE/download/LoginExeVersionInfo.ini"
+sign_files "$SITE/download/LoginExeVersionInfo.ini"
+launchers=$(fetches /download/Login.exe)
+refused_start "a record that names no digest"
+[ "$(fetches /download/Login.exe)" = "$launchers" ] || fail "a launcher the record does not name was fetched"
+pass "a signed record raising the launcher without naming its digest: nothing fetched, nothing changed"
+
+# The launcher's own signature: handed over (the stored record still says 4).
+cp "$SCRATCH/good-record" "$SITE/download/LoginExeVersionInfo.ini"
+sign_files "$SITE/download/LoginExeVersionInfo.ini"
+launchers=$(fetches /download/Login.exe)
 start_login "$CLIENT"
 pid=$LAST_PID
 wait_exit "$pid" 120 || fail "the old launcher did not end after handing over"
 [ "$(exit_code_of "$pid")" = 0 ] || fail "the old launcher ended with $(exit_code_of "$pid")"
-[ "$(fetches /download/Login.exe)" = 11 ] || fail "the new launcher was not fetched"
+[ "$(fetches /download/Login.exe)" = $((launchers + 1)) ] || fail "the new launcher was not fetched"
 pass "launcher 4 vs 5: Login.exe fetched, old launcher ended with 0"
 
 # update.exe swaps the files and starts the new launcher, which shows its
@@ -87,7 +138,7 @@ pass "launcher 4 vs 5: Login.exe fetched, old launcher ended with 0"
 win=$(wait_window 'Korvane安装程序' 120) || fail "the new launcher's window did not show"
 cmp -s "$SITE/download/Login.exe" "$CLIENT/Login.exe" || fail "Login.exe was not replaced by the new launcher"
 [ ! -e "$CLIENT/TmpLogin.exe" ] || fail "TmpLogin.exe was left behind"
-[ "$(fetches /download/Login.exe)" = 11 ] || fail "the new launcher fetched itself again"
+[ "$(fetches /download/Login.exe)" = $((launchers + 1)) ] || fail "the new launcher fetched itself again"
 pass "update.exe replaced Login.exe and started it; the new launcher is current and shows its window"
 click_close_button "$win"
 for _ in $(seq 1 120); do window_exists 'Korvane安装程序' || break; sleep 0.25; done
