@@ -1,6 +1,7 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <optional>
 
 #include "app/config.h"
@@ -84,24 +85,35 @@ bool CLauncherDlg::CheckLauncherUpdate() {
         const WString url = m_config.download + WString(serverPath);
         const WString newPath = localPath + u".new";
         const WString signaturePath = localPath + u".sig";
-        auto passes = [&] {
+        auto passes = [&](bool signatureFetched) {
             const auto data = p.files.readFile(newPath, ceiling.maxBytes);
             if (!data) return false;
             if (signedBuild) {
-                const bool fetched = DownloadFile(p, m_installTask, url + u".sig", signaturePath,
-                                                  false, DownloadCeiling{kSignatureBytes, true});
-                const auto signature =
-                    fetched ? p.files.readFile(signaturePath, kSignatureBytes) : std::nullopt;
-                p.files.deleteFile(signaturePath);
+                const auto signature = signatureFetched
+                                           ? p.files.readFile(signaturePath, kSignatureBytes)
+                                           : std::nullopt;
                 if (!signature || !VerifyWithAnyKey(m_config.updateKeys, *data, *signature))
                     return false;
             }
             return accept(*data);
         };
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
-            if (DownloadFile(p, m_installTask, url, newPath, false, ceiling) && passes() &&
-                (!place || p.files.replaceFile(newPath, localPath)))
-                return true;
+            // With a build key the signature comes at the same time as the
+            // file, on a thread of its own: one round trip, not two. The
+            // thread ends (the future waits for it) before this attempt's
+            // paths go out of scope, also when the file's download throws.
+            std::future<bool> signature;
+            if (signedBuild)
+                signature = std::async(std::launch::async, [&] {
+                    return DownloadFile(p, m_installTask, url + u".sig", signaturePath, false,
+                                        DownloadCeiling{kSignatureBytes, true});
+                });
+            const bool fetched = DownloadFile(p, m_installTask, url, newPath, false, ceiling);
+            const bool signatureFetched = signature.valid() && signature.get();
+            const bool good = fetched && passes(signatureFetched) &&
+                              (!place || p.files.replaceFile(newPath, localPath));
+            if (signedBuild) p.files.deleteFile(signaturePath);
+            if (good) return true;
             p.files.deleteFile(newPath);
         }
         return false;

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
+#include <set>
 
 #include "launcher/launcher_dlg.h"
 #include "platform/crypto.h"
@@ -793,7 +798,7 @@ TEST_F(SignedSelfUpdateTest, ASelfUpdateCutShortAnywhereIsFinishedByLaterStarts)
         fp.files.deleteFile(kStagedPath);
         fp.processes.started.clear();
         fp.ui.boxes.clear();
-        std::size_t step = 0;
+        std::atomic<std::size_t> step = 0;  // a signature comes on a thread of its own
         fp.http.beforeAnswer = [&](const HttpTarget&) {
             if (++step == killAt) throw Killed{};
         };
@@ -821,6 +826,37 @@ TEST_F(SignedSelfUpdateTest, ASelfUpdateCutShortAnywhereIsFinishedByLaterStarts)
         // Only the staged launcher is left beside the files.
         EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 4u);
     }
+}
+
+TEST_F(SignedSelfUpdateTest, EachFileAndItsSignatureAreFetchedAtTheSameTime) {
+    // Each file's answer waits until its signature has been asked for: one
+    // fetched after the other would never see it (the wait is bounded, so a
+    // fault fails rather than hangs).
+    const Bytes record = SelfUpdateTest::Record(5, 2, 100, Names(kNewLauncher) + NamesBitmap(newBitmap));
+    Serve(kRecordUrl, record);
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::set<WString> asked;
+    std::vector<WString> overlapped, alone;
+    fp.http.beforeAnswer = [&](const HttpTarget& t) {
+        std::unique_lock lock(mutex);
+        asked.insert(t.object);
+        arrived.notify_all();
+        if (t.object.ends_with(u".sig")) return;
+        const WString signature = t.object + u".sig";
+        const bool both = arrived.wait_for(lock, std::chrono::seconds(10),
+                                           [&] { return asked.count(signature) > 0; });
+        (both ? overlapped : alone).push_back(t.object);
+    };
+    EXPECT_EQ(Run(), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(overlapped, (std::vector<WString>{kRecordUrl, kBitmapUrl, kLauncherUrl}));
+    EXPECT_TRUE(alone.empty());
+    // The checks are the same: all three taken, nothing left beside them.
+    EXPECT_EQ(fp.files.get(kRecordPath), record);
+    EXPECT_EQ(fp.files.get(kBitmapPath), newBitmap);
+    EXPECT_EQ(fp.files.get(kStagedPath), kNewLauncher);
+    EXPECT_TRUE(fp.ui.boxes.empty());
+    EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 4u);
 }
 
 TEST_F(SignedSelfUpdateTest, AHandOverThatDidNotFinishIsTriedAgainWithoutKeepingThePlayerOut) {
