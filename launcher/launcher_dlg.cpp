@@ -56,7 +56,7 @@ CButtonST* ButtonOf(CLauncherDlg& dlg, int id) {
 CLauncherDlg::CLauncherDlg(Platform& platform, Config config)
     : m_hIcon(IDR_MAINFRAME),
       m_wndLoginPage(platform),
-      m_wndWaitingPage(platform),
+      m_wndWaitingPage(platform, m_wndLoginPage),
       m_installTask(this),
       m_dlgUninstall(platform),
       m_platform(platform),

@@ -357,8 +357,9 @@ public:
 class WebViewEvents {
 public:
     virtual ~WebViewEvents() = default;
-    // Before every navigation of the view (BeforeNavigate2).
-    virtual void onBeforeNavigate2(const WString& url) = 0;
+    // Before every navigation of the view (BeforeNavigate2); false cancels
+    // it: the view stays where it is and nothing else acts on the address.
+    virtual bool onBeforeNavigate2(const WString& url) = 0;
     // An address a page is about to open: a clicked link or a new-window
     // request (TranslateUrl).
     virtual void onTranslateUrl(const WString& url) = 0;
@@ -464,6 +465,9 @@ public:
     // The runtime's parsed command line, program name first.
     virtual std::vector<WString> arguments() = 0;
     virtual void sleep(unsigned milliseconds) = 0;
+    // Milliseconds on a clock that only moves forward, whatever happens to
+    // the wall clock; for intervals only (its zero is arbitrary).
+    virtual std::uint64_t monotonicMs() = 0;
     virtual std::optional<WString> environment(const WString& name) = 0;
     virtual WString currentDirectory() = 0;
     virtual WString moduleFileName() = 0;

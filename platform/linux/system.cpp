@@ -51,6 +51,10 @@ public:
     }
     std::vector<WString> arguments() override { return args_; }
     void sleep(unsigned ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    std::uint64_t monotonicMs() override {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    }
     std::optional<WString> environment(const WString& name) override {
         const char* v = std::getenv(toUtf8(name).c_str());
         if (!v) return std::nullopt;

@@ -46,8 +46,13 @@ gboolean DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPoli
     }
     if (webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED)
         self->events().onTranslateUrl(uri);
+    // The core decides whether the view follows; WebKit never hands an
+    // address to a program of the system's by itself.
+    if (!self->events().onBeforeNavigate2(uri)) {
+        webkit_policy_decision_ignore(decision);
+        return TRUE;
+    }
     self->setLocation(uri);
-    self->events().onBeforeNavigate2(uri);
     webkit_policy_decision_use(decision);
     return TRUE;
 }

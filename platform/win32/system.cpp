@@ -40,6 +40,7 @@ public:
         return out;
     }
     void sleep(unsigned milliseconds) override { Sleep(milliseconds); }
+    std::uint64_t monotonicMs() override { return GetTickCount64(); }
     std::optional<WString> environment(const WString& name) override {
         DWORD needed = GetEnvironmentVariableW(W(name), nullptr, 0);
         if (needed == 0) return std::nullopt;

@@ -165,6 +165,11 @@ public:
     // the active object; true when the control has taken it, so the dialog
     // manager must not see it.
     bool translateAccelerator(MSG& msg);
+    // The container as the browser control sees it (its document host is
+    // reached through QueryInterface) and its event sink; null without a
+    // browser. For checks that make the control's calls themselves.
+    IUnknown* containerSite() const;
+    IDispatch* eventSink() const;
 
     struct Site;  // the OLE container objects
 

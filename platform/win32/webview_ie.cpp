@@ -66,13 +66,46 @@ struct Win32WebView::Site final : public IOleClientSite,
         STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                             UINT*) override {
             // Title changes and completed documents change nothing.
-            if (id != DISPID_BEFORENAVIGATE2 || !params || params->cArgs < 7) return S_OK;
-            VARIANT* v = &params->rgvarg[5];  // arguments arrive last first
+            if (!params) return S_OK;
+            switch (id) {
+                case DISPID_BEFORENAVIGATE2: {
+                    if (params->cArgs < 7) return S_OK;
+                    const WString url = Text(params->rgvarg[5]);  // arguments arrive last first
+                    // The core decides whether the view follows; the control
+                    // never hands another scheme to the system by itself.
+                    if (outer->events && !outer->events->onBeforeNavigate2(url)) Cancel(params->rgvarg[0]);
+                    return S_OK;
+                }
+                case DISPID_NEWWINDOW3:
+                    // A page asking for a window (a link with a target, a
+                    // script's window.open): the external-link rule decides,
+                    // and no window of the control's own opens.
+                    if (params->cArgs < 5) return S_OK;
+                    Cancel(params->rgvarg[3]);
+                    if (outer->events) outer->events->onTranslateUrl(Text(params->rgvarg[0]));
+                    return S_OK;
+                case DISPID_NEWWINDOW2:
+                    // The same request without its address, raised where the
+                    // control knows no NewWindow3: nothing opens.
+                    if (params->cArgs < 2) return S_OK;
+                    Cancel(params->rgvarg[0]);
+                    return S_OK;
+                default:
+                    return S_OK;
+            }
+        }
+        // A text argument, given directly or by reference.
+        static WString Text(VARIANT& arg) {
+            VARIANT* v = &arg;
             if (V_VT(v) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(v)) v = V_VARIANTREF(v);
-            WString url;
-            if (V_VT(v) == VT_BSTR && V_BSTR(v)) url = U(V_BSTR(v), SysStringLen(V_BSTR(v)));
-            if (outer->events) outer->events->onBeforeNavigate2(url);
-            return S_OK;  // never cancels
+            if (V_VT(v) == VT_BSTR && V_BSTR(v)) return U(V_BSTR(v), SysStringLen(V_BSTR(v)));
+            if (V_VT(v) == (VT_BYREF | VT_BSTR) && V_BSTRREF(v) && *V_BSTRREF(v))
+                return U(*V_BSTRREF(v), SysStringLen(*V_BSTRREF(v)));
+            return {};
+        }
+        // Sets an event's cancel flag (a Boolean given by reference).
+        static void Cancel(VARIANT& arg) {
+            if (V_VT(&arg) == (VT_BYREF | VT_BOOL) && V_BOOLREF(&arg)) *V_BOOLREF(&arg) = VARIANT_TRUE;
         }
     };
 
@@ -303,6 +336,12 @@ bool Win32WebView::translateAccelerator(MSG& msg) {
 }
 
 bool Win32WebView::hasBrowser() const { return site_ && site_->browser; }
+
+IUnknown* Win32WebView::containerSite() const {
+    return hasBrowser() ? static_cast<IOleClientSite*>(site_) : nullptr;
+}
+
+IDispatch* Win32WebView::eventSink() const { return hasBrowser() ? &site_->sink : nullptr; }
 
 void Win32WebView::move(int x, int y, int width, int height) {
     dialog_.runOnDialogThread([&] {

@@ -747,6 +747,7 @@ void FakeUi::desktopMessageBoxGbk(const Bytes& text, const Bytes& caption) {
 void FakeSystem::sleep(unsigned milliseconds) {
     ++sleeps;
     sleptMs += milliseconds;
+    clockMs += milliseconds;
     if (realSleep) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 

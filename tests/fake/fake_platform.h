@@ -217,6 +217,8 @@ class FakeSystem : public System {
 public:
     std::vector<WString> arguments() override { return args; }
     void sleep(unsigned milliseconds) override;
+    // The fake's monotonic clock: set by tests and moved on by sleep.
+    std::uint64_t monotonicMs() override { return clockMs.load(); }
     std::optional<WString> environment(const WString& name) override;
     WString currentDirectory() override { return currentDir; }
     WString moduleFileName() override { return moduleFile; }
@@ -233,6 +235,7 @@ public:
     WString moduleFile = u"C:\\Games\\Login.exe";
     std::atomic<unsigned> sleeps{0};
     std::atomic<unsigned long long> sleptMs{0};
+    std::atomic<std::uint64_t> clockMs{5000};
     bool realSleep = false;  // sleep 1 ms of real time per call (for threads)
     static std::set<WString>& heldMutexes();
 };

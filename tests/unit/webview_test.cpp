@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/text.h"
 #include "tests/fake/fake_platform.h"
 #include "webview/web_browser.h"
 
@@ -54,6 +55,16 @@ TEST_F(WebViewTest, EmptyLoginTextGivesAnEmptyFile) {
 TEST_F(WebViewTest, OtherNavigationsProceedUntouched) {
     EXPECT_FALSE(Navigate(u"http://x/micro/?User=abc"));
     EXPECT_FALSE(Navigate(u"http://x/micro/"));
+    // The view follows web pages and the page's own blank documents and
+    // scripts; any other scheme is refused before the control could hand
+    // it to a program of the system's.
+    for (const char16_t* url : {u"http://x/micro/", u"HTTPS://x/", u"about:blank", u"javascript:void(0)"})
+        EXPECT_TRUE(view.onBeforeNavigate2(url)) << toUtf8(url);
+    for (const char16_t* url : {u"ms-msdt:-id PCWDiagnostic", u"search-ms:query=x", u"file:///etc/passwd",
+                                u"\\\\host\\share\\x.exe", u"data:text/html,x", u"smb://host/s",
+                                u"mailto:a@b.c", u"res://ieframe.dll/x", u"kvnx://y", u""})
+        EXPECT_FALSE(view.onBeforeNavigate2(url)) << toUtf8(url);
+    EXPECT_TRUE(fp.shell.opened.empty());
     EXPECT_FALSE(fp.files.exists(u"D:\\Korvanis\\kvnlogin.dat"));
     EXPECT_TRUE(fp.processes.started.empty());
     EXPECT_TRUE(fp.ui.boxes.empty());
@@ -116,20 +127,112 @@ TEST_F(WebViewTest, UnconvertibleLoginIsRefused) {
     EXPECT_EQ(fp.ui.boxes.size(), 1u);
 }
 
-TEST(WebLinkRule, OnlyOrdinaryWebLinksLeaveTheView) {
+// Addresses a page may try to send out. Only an absolute http(s) address
+// with a host reaches the default browser: the system's shell would run
+// whatever is registered for any other scheme or file type.
+TEST(WebLinkRule, OnlyAbsoluteWebAddressesLeaveTheView) {
+    struct Case {
+        WString url;
+        bool leaves;
+    };
+    const std::vector<Case> cases = {
+        // Ordinary web links; the scheme in any letter case, the markers not.
+        {u"https://example.org/a", true},
+        {u"http://x/MICRO/", true},
+        {u"http://x/KVNIN", true},
+        {u"HTTP://EXAMPLE.ORG/", true},
+        {u"hTtPs://example.org:8443/p?q=1#f", true},
+        {u"http://user:pw@example.org/", true},
+        {u"http://[::1]:8080/", true},
+        {u"http://example.org", true},
+        {u"http://例子.测试/新闻?q=中", true},
+        // Nothing, the site's own pages, the login result, marked addresses.
+        {u"", false},
+        {u"http://www.korvane.net/micro/news.php", false},
+        {u"http://x/?user=abc", false},
+        {u"http://x/kvnin/page", false},
+        // Other schemes, with "http" only in the path, query or fragment.
+        {u"file:///etc/passwd#http", false},
+        {u"FILE:///C:/Windows/System32/calc.exe?http", false},
+        {u"\\\\host\\share\\x.exe", false},
+        {u"\\\\host\\share\\http.exe", false},
+        {u"file://host/share/x.exe#http", false},
+        {u"ms-msdt:-id%20PCWDiagnostic#http", false},
+        {u"search-ms:query=http&crumb=location:\\\\host\\share", false},
+        {u"javascript:location='http://x/'", false},
+        {u"data:text/html,<a href=http://x>", false},
+        {u"smb://host/share/http", false},
+        {u"ftp://host/http/x.exe", false},
+        {u"kvnx-made-up://http/", false},
+        {u"mailto:a@b.c?body=http://x", false},
+        // Not quite an absolute web address.
+        {u"httpx://example.org/", false},
+        {u"http:/example.org/", false},
+        {u"http:example.org", false},
+        {u"http:\\\\example.org\\", false},
+        {u"//example.org/http", false},
+        {u"/relative/http", false},
+        // No host.
+        {u"http://", false},
+        {u"https:///etc/passwd", false},
+        {u"http://:80/", false},
+        {u"http://user@/", false},
+        {u"http://?http", false},
+        {u"http://#x", false},
+        {u"http://[]/", false},
+        {u"http://\\\\host\\share", false},
+        {u"http://host:abc/", false},
+        // Blanks and control characters anywhere; broken text.
+        {u" http://example.org/", false},
+        {u"http://example.org/a b", false},
+        {u"http://example.org/\t", false},
+        {u"http://example.org/\r\nx", false},
+        {WString(u"http://example.org/\0x", 21), false},
+        {u"http://example.org/\x7f", false},
+        {u"http://example.org/\u0085", false},
+        {u"http://example.org/\u00A0", false},
+        {u"http://example.org\u200B/", false},
+        {u"http://example.org/\u3000", false},
+        {WString(u"http://example.org/") + char16_t(0xD800), false},
+    };
     FakePlatform fp;
     CWebBrowser view{fp.platform};
-    for (const WString url :
-         {WString(u""), WString(u"http://www.korvane.net/micro/news.php"),
-          WString(u"http://x/?user=abc"), WString(u"http://x/kvnin/page"),
-          WString(u"javascript:void(0)"), WString(u"mailto:a@b.c")})
-        view.onTranslateUrl(url);
-    EXPECT_TRUE(fp.shell.opened.empty());
-    view.onTranslateUrl(u"https://example.org/a");
-    view.onTranslateUrl(u"http://x/MICRO/");  // case-sensitive markers
-    view.onTranslateUrl(u"http://x/KVNIN");
-    EXPECT_EQ(fp.shell.opened, (std::vector<WString>{u"https://example.org/a", u"http://x/MICRO/",
-                                                      u"http://x/KVNIN"}));
+    std::vector<WString> expected;
+    for (const Case& c : cases) {
+        fp.system.clockMs += 1000;  // each request in a second of its own
+        view.onTranslateUrl(c.url);
+        if (c.leaves) expected.push_back(c.url);
+        EXPECT_EQ(OpensInDefaultBrowser(c.url), c.leaves) << toUtf8(c.url);
+    }
+    EXPECT_EQ(fp.shell.opened, expected);
+}
+
+// One click whose handler asks for a window 200 times starts one browser;
+// the next start comes a second after the last one, whichever view asks.
+TEST(WebLinkRule, TheDefaultBrowserStartsAtMostOnceASecond) {
+    FakePlatform fp;
+    CWebBrowser login{fp.platform};
+    CWebBrowser waiting{fp.platform, login};
+    for (int i = 0; i < 200; ++i) login.onTranslateUrl(u"http://example.org/" + decimal(i));
+    EXPECT_EQ(fp.shell.opened, std::vector<WString>{u"http://example.org/0"});
+
+    fp.system.clockMs += 999;
+    login.onTranslateUrl(u"http://example.org/late");
+    waiting.onTranslateUrl(u"http://example.org/other-view");
+    fp.system.clockMs += 1;  // a second after the start, not after the dropped requests
+    waiting.onTranslateUrl(u"https://example.org/next");
+    login.onTranslateUrl(u"https://example.org/dropped");
+    // A refused address does not use up the second.
+    fp.system.clockMs += 1000;
+    login.onTranslateUrl(u"ms-msdt:-id PCWDiagnostic");
+    login.onTranslateUrl(u"http://example.org/micro/");
+    login.onTranslateUrl(u"http://example.org/after-refused");
+    EXPECT_EQ(fp.shell.opened, (std::vector<WString>{u"http://example.org/0", u"https://example.org/next",
+                                                      u"http://example.org/after-refused"}));
+    // Views that do not share the limit each have their own.
+    CWebBrowser separate{fp.platform};
+    separate.onTranslateUrl(u"http://example.org/separate");
+    EXPECT_EQ(fp.shell.opened.size(), 4u);
 }
 
 }  // namespace

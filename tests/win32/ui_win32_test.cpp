@@ -21,6 +21,16 @@
 #include "platform/win32/ui_win32.h"
 #include "update/complete_files.h"
 
+#include <exdispid.h>
+#include <mshtmhst.h>
+
+#include <fstream>
+#include <optional>
+
+#include "platform/win32/services.h"
+#include "tests/fake/fake_platform.h"
+#include "webview/web_browser.h"
+
 namespace kvn::win32 {
 namespace {
 
@@ -610,7 +620,10 @@ TEST(Win32Dialog, WhatTheBitmapCheckAdmitsTheWindowLoads) {
 namespace {
 struct RecordingEvents : WebViewEvents {
     std::vector<WString> before, translated;
-    void onBeforeNavigate2(const WString& url) override { before.push_back(url); }
+    bool onBeforeNavigate2(const WString& url) override {
+        before.push_back(url);
+        return true;
+    }
     void onTranslateUrl(const WString& url) override { translated.push_back(url); }
 };
 }  // namespace
@@ -643,6 +656,174 @@ TEST(Win32WebView, NavigateReachesBeforeNavigate2) {
     ASSERT_FALSE(events.before.empty());
     EXPECT_EQ(events.before.front(), url);
     EXPECT_TRUE(view->location().empty());  // the window is gone
+    OleUninitialize();
+}
+
+namespace {
+// The system's shell behind a record of every address the core hands it.
+struct RecordingShell : Shell {
+    Shell& real;
+    std::vector<WString> opened;
+    explicit RecordingShell(Shell& r) : real(r) {}
+    std::optional<WString> specialFolderPath(SpecialFolder f) override { return real.specialFolderPath(f); }
+    bool openInDefaultBrowser(const WString& url) override {
+        opened.push_back(url);
+        return real.openInDefaultBrowser(url);
+    }
+    std::unique_ptr<ShellLink> createShellLink() override { return real.createShellLink(); }
+    std::optional<ShellLinkInfo> readShellLink(const WString& p) override { return real.readShellLink(p); }
+};
+
+// Makes a command the handler of a scheme (HKCR\<scheme>\shell\open\command)
+// while the object lives; the old handler comes back afterwards.
+struct SchemeHandler {
+    std::wstring key;
+    std::optional<std::wstring> old;
+    SchemeHandler(const wchar_t* scheme, const std::wstring& command)
+        : key(std::wstring(scheme) + L"\\shell\\open\\command") {
+        wchar_t buffer[1024];
+        DWORD size = sizeof buffer;
+        if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, buffer, &size) ==
+            ERROR_SUCCESS)
+            old = buffer;
+        set(command);
+        HKEY k;
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, scheme, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) ==
+            ERROR_SUCCESS) {
+            RegSetValueExW(k, L"URL Protocol", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
+            RegCloseKey(k);
+        }
+    }
+    ~SchemeHandler() {
+        if (old) set(*old);
+    }
+    void set(const std::wstring& command) {
+        HKEY k;
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k,
+                            nullptr) != ERROR_SUCCESS)
+            return;
+        RegSetValueExW(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                       static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(k);
+    }
+};
+
+std::size_t LinesIn(const std::wstring& path) {
+    std::ifstream in(path);
+    std::size_t n = 0;
+    for (std::string line; std::getline(in, line);) ++n;
+    return n;
+}
+
+// DWebBrowserEvents2 as the control raises it: arguments last first, the
+// cancel flag a Boolean by reference. True when the handler cancelled.
+bool RaiseEvent(IDispatch* sink, DISPID id, const WString& url) {
+    BSTR address = SysAllocStringLen(reinterpret_cast<const wchar_t*>(url.c_str()), static_cast<UINT>(url.size()));
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT addressRef;
+    VariantInit(&addressRef);
+    V_VT(&addressRef) = VT_BSTR;
+    V_BSTR(&addressRef) = address;
+    std::vector<VARIANT> args(id == DISPID_BEFORENAVIGATE2 ? 7 : id == DISPID_NEWWINDOW3 ? 5 : 2);
+    for (VARIANT& v : args) VariantInit(&v);
+    auto cancelAt = [&](std::size_t i) {
+        V_VT(&args[i]) = VT_BYREF | VT_BOOL;
+        V_BOOLREF(&args[i]) = &cancel;
+    };
+    if (id == DISPID_BEFORENAVIGATE2) {
+        cancelAt(0);
+        V_VT(&args[5]) = VT_BYREF | VT_VARIANT;
+        V_VARIANTREF(&args[5]) = &addressRef;
+    } else if (id == DISPID_NEWWINDOW3) {
+        V_VT(&args[0]) = VT_BSTR;
+        V_BSTR(&args[0]) = address;
+        cancelAt(3);
+    } else {
+        cancelAt(0);
+    }
+    DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
+    sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+    SysFreeString(address);
+    return cancel == VARIANT_TRUE;
+}
+}  // namespace
+
+// A page's link clicks (TranslateUrl) and requests for a new window
+// (NewWindow3, NewWindow2) reach the system's shell only for web addresses,
+// and at most once a second; the control's own navigations to any other
+// scheme are cancelled, so it never hands one to an external handler.
+TEST(Win32WebView, OnlyWebAddressesReachTheShellAtMostOnceASecond) {
+    OleInitialize(nullptr);
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring log = std::wstring(temp) + L"kvn-browser-" + std::to_wstring(GetCurrentProcessId()) + L".log";
+    DeleteFileW(log.c_str());
+    // The stand-in default browser writes one line per start.
+    const std::wstring command = L"\"C:\\windows\\system32\\cmd.exe\" /c echo started>>\"" + log + L"\"";
+    SchemeHandler http(L"http", command), https(L"https", command);
+
+    Win32Services services;
+    fake::FakePlatform fp;  // the clock the test moves
+    RecordingShell shell(services.shell());
+    Platform platform{fp.files, fp.profiles, fp.registry, fp.processes, fp.drives, shell, fp.http, fp.ui, fp.system};
+    CWebBrowser page(platform);
+
+    // What a page may try; the view itself refuses all but the page's scripts
+    // and malformed web addresses (which lead nowhere outside it).
+    const std::vector<std::pair<WString, bool>> hostile = {
+        {u"file:///C:/windows/system32/calc.exe#http", true}, {u"file://host/share/x.exe#http", true},
+        {u"\\\\host\\share\\x.exe", true}, {u"ms-msdt:-id PCWDiagnostic /param http", true},
+        {u"search-ms:query=http&crumb=location:\\\\host\\s", true}, {u"data:text/html,http", true},
+        {u"smb://host/http", true}, {u"ftp://host/http", true}, {u"kvnx-made-up:http", true},
+        {u"javascript:open('http://x/')", false}, {u"http:///no-host", false}, {u"http://a b/", false}};
+    bool hasBrowser = false;
+    std::vector<WString> translatedOut, notCancelled;
+    Handler h;
+    h.init = [&](Dialog& d) {
+        page.Create(d, 1201, Rect{10, 10, 190, 90});
+        auto* view = dynamic_cast<Win32WebView*>(page.view());
+        ASSERT_TRUE(view);
+        hasBrowser = view->hasBrowser();
+        if (hasBrowser) {
+            IDocHostUIHandler* host = nullptr;
+            ASSERT_EQ(view->containerSite()->QueryInterface(IID_IDocHostUIHandler, reinterpret_cast<void**>(&host)),
+                      S_OK);
+            IDispatch* sink = view->eventSink();
+            auto translate = [&](const WString& url) {
+                std::wstring text(reinterpret_cast<const wchar_t*>(url.c_str()), url.size());
+                LPWSTR out = nullptr;
+                host->TranslateUrl(0, text.data(), &out);
+                if (out) translatedOut.push_back(url);
+            };
+            for (const auto& [url, viewRefuses] : hostile) {
+                fp.system.clockMs += 1000;
+                translate(url);
+                if (!RaiseEvent(sink, DISPID_NEWWINDOW3, url)) notCancelled.push_back(u"NewWindow3 " + url);
+                if (viewRefuses && !RaiseEvent(sink, DISPID_BEFORENAVIGATE2, url)) notCancelled.push_back(url);
+            }
+            EXPECT_TRUE(RaiseEvent(sink, DISPID_NEWWINDOW2, u"")) << "an unnamed new window opened";
+            // Web addresses: a click, a page's window, and one click asking 200 times.
+            fp.system.clockMs += 1000;
+            translate(u"http://127.0.0.1:9/news");
+            EXPECT_FALSE(RaiseEvent(sink, DISPID_BEFORENAVIGATE2, u"http://127.0.0.1:9/news"));
+            fp.system.clockMs += 1000;
+            EXPECT_TRUE(RaiseEvent(sink, DISPID_NEWWINDOW3, u"HTTPS://127.0.0.1:9/window"));
+            fp.system.clockMs += 1000;
+            for (int i = 0; i < 200; ++i) RaiseEvent(sink, DISPID_NEWWINDOW3, u"http://127.0.0.1:9/storm");
+            host->Release();
+        }
+        d.endDialog(0);
+    };
+    RunDialog(h);
+    if (!hasBrowser) GTEST_SKIP() << "no web browser control on this system";
+    EXPECT_TRUE(translatedOut.empty()) << "TranslateUrl gave a replacement address";
+    EXPECT_TRUE(notCancelled.empty()) << toUtf8(notCancelled.front());
+    EXPECT_EQ(shell.opened, (std::vector<WString>{u"http://127.0.0.1:9/news", u"HTTPS://127.0.0.1:9/window",
+                                                   u"http://127.0.0.1:9/storm"}));
+    // The system's shell started the stand-in once for each of them.
+    for (int i = 0; i < 200 && LinesIn(log) < 3; ++i) Sleep(50);
+    EXPECT_EQ(LinesIn(log), 3u);
+    DeleteFileW(log.c_str());
     OleUninitialize();
 }
 
