@@ -144,6 +144,10 @@ TEST_F(LauncherWindow, InstalledClientGoesStraightToTheLoginPage) {
         EXPECT_EQ(dlg.m_wndLoginPage.m_strClientDir, u"C:\\Games");
         EXPECT_TRUE(dlg.m_wndWaitingPage.m_strClientDir.empty());
         EXPECT_EQ(dlg.m_installTask.m_szExtractDir.str(), u"");
+        // The two views share one limit on starts of the default browser.
+        dlg.m_wndLoginPage.onTranslateUrl(u"http://example.org/a");
+        dlg.m_wndWaitingPage.onTranslateUrl(u"http://example.org/b");
+        EXPECT_EQ(p.shell.opened, std::vector<WString>{u"http://example.org/a"});
     });
     EXPECT_TRUE(p.files.copies.empty());
 }

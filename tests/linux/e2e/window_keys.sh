@@ -7,13 +7,18 @@
 # title never becomes the window's. A served page taller than the view shows
 # no scroll bar, and its requests for a new window (a link with a target, a
 # script's window.open) each go to the default browser once and open no
-# window of the launcher's own.
+# window of the launcher's own. A page of the test's own whose links and
+# click handler try other schemes ("file:", a share, "ms-msdt:",
+# "search-ms:", "smb:", "ftp:", "data:", a made-up one) starts nothing;
+# one click that asks for 200 windows starts the browser once.
 # Usage: window_keys.sh <build dir> <source dir>; needs a display (Xvfb).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.bash"
 kvn_init "$1" "$2"
-kvn_start_server
+# The test's own copy of the site, with a page of hostile links added below.
+cp -r "$build/standins/site" "$state/site"
+kvn_start_server --root "$state/site"
 kvn_seed_install
 
 pkg="$state/package"
@@ -100,15 +105,21 @@ wait_exit $pid 300 || fail "Enter in the login field did not log in"
 [ "$exit_code" = 0 ] || fail "exit code after the login: $exit_code"
 [ "$(cat "$inst/kvnlogin.dat")" = enter ] || fail "kvnlogin.dat after Enter: $(cat "$inst/kvnlogin.dat")"
 # A page taller than the view, with new-window requests; the default
-# browser is a stand-in that records the addresses it is given.
+# browser is a stand-in that records the addresses it is given. It is the
+# handler of every scheme and file type a page might try.
+handled="x-scheme-handler/http x-scheme-handler/https x-scheme-handler/file x-scheme-handler/ftp
+  x-scheme-handler/smb x-scheme-handler/ms-msdt x-scheme-handler/search-ms x-scheme-handler/data
+  x-scheme-handler/javascript x-scheme-handler/kvnx-made-up x-scheme-handler/mailto text/plain
+  text/html application/x-ms-dos-executable application/x-msdownload application/octet-stream"
 cat > "$XDG_DATA_HOME/applications/kvn-browser.desktop" <<EOF
 [Desktop Entry]
 Type=Application
 Name=Browser
 Exec=sh -c 'echo "\$1" >> $state/browser.log' sh %u
-MimeType=x-scheme-handler/http;
+MimeType=$(printf '%s;' $handled)
 EOF
-printf '[Default Applications]\nx-scheme-handler/http=kvn-browser.desktop\n' > "$XDG_CONFIG_HOME/mimeapps.list"
+{ echo '[Default Applications]'; for t in $handled; do echo "$t=kvn-browser.desktop"; done; } \
+  > "$XDG_CONFIG_HOME/mimeapps.list"
 printf '%s' "$site/micro/tall.html" > login.ini
 ./Login.exe & pid=$!; pids+=($pid)
 wait_for 300 window_of $pid "Korvane安装程序" || fail "no launcher window for the tall page"
@@ -126,6 +137,7 @@ colours=$(import -window "$win" -crop 16x380+950+125 +repage -format %k info:)
 browsed() { [ "$(wc -l < "$state/browser.log")" -ge "$1" ]; }
 click_in "$win" 90 236    # the link with target="_blank"
 wait_for 100 browsed 1 || fail "the link's new window did not go to the browser"
+sleep 1.1                 # the browser starts at most once a second
 click_in "$win" 90 274    # window.open from the page's button
 wait_for 100 browsed 2 || fail "window.open did not go to the browser"
 minimise "no iconify request after the new-window requests"
@@ -134,4 +146,67 @@ cmp -s "$state/expected" "$state/browser.log" || fail "the browser was given: $(
 [ "$(xdotool search --onlyvisible --pid $pid --name '' | wc -l)" = "$windows" ] ||
   fail "a new-window request opened a window in the launcher"
 still_open "the new-window requests"
+click_in "$win" 993 93
+wait_exit $pid 100 || fail "the close button did not end the launcher after the tall page"
+
+# A page that tries other schemes: links followed in the view (one line of
+# 24 pixels each from the page's top) and, from one button, a new window for
+# each of them and then 200 for one web address.
+hostile=(
+  'file:///etc/passwd#http' 'file://host/share/x.exe#http' 'ms-msdt:-id PCWDiagnostic /param http'
+  'search-ms:query=http&crumb=location:\\host\share' 'smb://host/share/http' 'ftp://host/http/x.exe'
+  'data:text/html,http' 'kvnx-made-up://http/' 'javascript:void(0)//http')
+mkdir -p "$state/site/links"
+{
+  cat <<'EOF'
+<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>links</title>
+<style>
+  body { margin: 0; background: #fff; font: 16px sans-serif; }
+  a, button { display: block; box-sizing: border-box; height: 24px; margin: 0; padding: 0 8px; width: 400px; }
+</style></head><body>
+EOF
+  for i in "${!hostile[@]}"; do
+    printf '<a href="%s">link %d</a>\n' "$(python3 -c 'import html, sys; print(html.escape(sys.argv[1]))' "${hostile[$i]}")" "$i"
+  done
+  echo '<button id="storm">storm</button>'
+  echo '<a href="https://example.invalid/blank" target="_blank">blank</a>'
+  echo '<script>var hostile = ['
+  for a in "${hostile[@]}"; do python3 -c 'import json, sys; print(json.dumps(sys.argv[1]) + ",")' "$a"; done
+  cat <<'EOF'
+];
+document.getElementById("storm").addEventListener("click", function () {
+  hostile.forEach(function (a) { window.open(a); });
+  for (var i = 0; i < 200; i++) window.open("HTTP://example.invalid/storm");
+});
+window.addEventListener("load", function () { new Image().src = "/links/loaded?t=" + Date.now(); });
+</script></body></html>
+EOF
+} > "$state/site/links/index.html"
+: > "$state/browser.log"
+printf '%s' "$site/links/" > login.ini
+./Login.exe & pid=$!; pids+=($pid)
+wait_for 300 window_of $pid "Korvane安装程序" || fail "no launcher window for the links page"
+win=$(window_of $pid "Korvane安装程序" | head -1)
+links_loaded() { [ "$(requests_for "/links/loaded?t=[0-9]*")" -ge 1 ]; }
+wait_for 300 links_loaded || fail "links page not loaded"
+minimised=0
+minimise "no iconify request after the links page was shown"
+# The view starts at (38, 120) in the window.
+row() { echo $((120 + 24 * $1 + 12)); }
+for i in "${!hostile[@]}"; do click_in "$win" 90 "$(row $i)"; done
+# The view handles its input in order: once the storm's address arrives,
+# every link before it has been decided.
+click_in "$win" 90 "$(row ${#hostile[@]})"
+given() { tr '\n' ' ' < "$state/browser.log"; }
+wait_for 100 browsed 1 || fail "the button's 200 windows started no browser"
+sleep 1.1  # a second after that start, the target link goes out again
+click_in "$win" 90 "$(row $((${#hostile[@]} + 1)))"
+wait_for 100 browsed 2 || fail "the target link after the storm did not go to the browser (given: $(given))"
+minimise "no iconify request after the hostile links"
+sleep 1  # a late start would show here
+printf 'http://example.invalid/storm\nhttps://example.invalid/blank\n' > "$state/expected"
+cmp -s "$state/expected" "$state/browser.log" || fail "the browser was given: $(given)"
+[ "$(requests_for "/links/loaded?t=[0-9]*")" -eq 1 ] || fail "a link of another scheme replaced the page"
+still_open "the hostile links"
 echo "PASS"
