@@ -50,7 +50,7 @@ startup_figures() {
   # requests pass, so the figures also say when the login page was asked for.
   local delay
   for delay in 0 "$DELAY_MS"; do
-    python3 "$SRC/bench/delay_relay.py" --upstream "$port" --delay-ms "$delay" \
+    python3 "$SRC/standins/server/delay_relay.py" --upstream "$port" --delay-ms "$delay" \
       --port-file "$state/relay-$delay.port" --log "$state/relay-$delay.log" & pids+=($!)
     wait_for 100 test -s "$state/relay-$delay.port" || fail "a relay did not start"
   done

@@ -16,13 +16,13 @@ closed without an answer: a proxy that fails.
 import argparse
 import ipaddress
 import json
-import os
-import signal
 import socket
 import socketserver
 import sys
 import threading
 import urllib.parse
+
+from loopback import serve_until_stopped
 
 HOP_BY_HOP = {"connection", "proxy-connection", "keep-alive", "proxy-authorization",
               "te", "trailer", "upgrade"}
@@ -174,19 +174,7 @@ def main():
     ap.add_argument("--drop", action="store_true")
     opts = ap.parse_args()
     server = Server(("127.0.0.1", opts.port), opts)
-
-    def stop(*_):
-        threading.Thread(target=server.shutdown, daemon=True).start()
-
-    signal.signal(signal.SIGTERM, stop)
-    signal.signal(signal.SIGINT, stop)
-    tmp = opts.port_file + ".tmp"
-    with open(tmp, "w") as f:
-        f.write("%d\n" % server.server_address[1])
-    os.replace(tmp, opts.port_file)
-    server.serve_forever(poll_interval=0.2)
-    server.server_close()
-    return 0
+    return serve_until_stopped(server, opts.port_file)
 
 
 if __name__ == "__main__":

@@ -19,13 +19,14 @@ answer with a body, once it ends: the body bytes the server managed to send.
 import argparse
 import json
 import os
-import signal
 import socket
 import socketserver
 import sys
 import threading
 import time
 import urllib.parse
+
+from loopback import serve_until_stopped
 
 REASONS = {200: "OK", 301: "Moved Permanently", 302: "Found", 304: "Not Modified",
            400: "Bad Request", 403: "Forbidden", 404: "Not Found", 500: "Internal Server Error",
@@ -231,20 +232,7 @@ def main():
         # A failed handshake ends in accept() as an OSError, which the
         # server drops: only that connection is lost.
         server.socket = ctx.wrap_socket(server.socket, server_side=True)
-
-    def stop(*_):
-        server.stopping.set()
-        threading.Thread(target=server.shutdown, daemon=True).start()
-
-    signal.signal(signal.SIGTERM, stop)
-    signal.signal(signal.SIGINT, stop)
-    tmp = opts.port_file + ".tmp"
-    with open(tmp, "w") as f:
-        f.write("%d\n" % server.server_address[1])
-    os.replace(tmp, opts.port_file)
-    server.serve_forever(poll_interval=0.2)
-    server.server_close()
-    return 0
+    return serve_until_stopped(server, opts.port_file, on_stop=server.stopping.set)
 
 
 if __name__ == "__main__":

@@ -13,13 +13,13 @@ round trip. --log appends one line per request as the relay passes it on:
 the time in ms since the epoch and the request line.
 """
 import argparse
-import os
-import signal
 import socket
 import socketserver
 import sys
 import threading
 import time
+
+from loopback import serve_until_stopped
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -99,14 +99,7 @@ def main():
     ap.add_argument("--log")
     opts = ap.parse_args()
     server = Server(("127.0.0.1", 0), opts)
-    signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown, daemon=True).start())
-    tmp = opts.port_file + ".tmp"
-    with open(tmp, "w") as f:
-        f.write("%d\n" % server.server_address[1])
-    os.replace(tmp, opts.port_file)
-    server.serve_forever(poll_interval=0.2)
-    server.server_close()
-    return 0
+    return serve_until_stopped(server, opts.port_file)
 
 
 if __name__ == "__main__":
