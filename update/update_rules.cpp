@@ -184,10 +184,10 @@ std::string FormatUtcTime(std::int64_t seconds) {
     const unsigned d = doy - (153 * mp + 2) / 5 + 1;
     const unsigned m = mp < 10 ? mp + 3 : mp - 9;
     const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
-    char out[32];
-    std::snprintf(out, sizeof out, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ",
-                  static_cast<long long>(y), m, d, static_cast<long long>(rest / 3600),
-                  static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+    char out[64];  // room for any year an int64 can hold
+    const auto secondOfDay = static_cast<unsigned>(rest);  // 0 to 86399
+    std::snprintf(out, sizeof out, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(y), m,
+                  d, secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60);
     return out;
 }
 

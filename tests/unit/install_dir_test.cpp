@@ -12,7 +12,7 @@ using fake::FakePlatform;
 
 struct Fixture : ::testing::Test {
     FakePlatform p;
-    CLauncherDlg dlg{p, Config{u"http://site", u"http://dl"}};
+    CLauncherDlg dlg{p, Config{u"http://site", u"http://dl", {}}};
     void SetUp() override {
         fake::FakeSystem::heldMutexes().clear();
         p.files.addDrive(u'D');

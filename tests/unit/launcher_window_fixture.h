@@ -20,7 +20,7 @@ protected:
         p.system.realSleep = true;  // the install worker polls on a real thread
     }
     void RunWindow(const std::function<void(fake::FakeDialog&, CLauncherDlg&)>& inspect) {
-        CLauncherDlg dlg(p, Config{u"http://site.test", u"http://dl.test"});
+        CLauncherDlg dlg(p, Config{u"http://site.test", u"http://dl.test", {}});
         p.ui.whileOpen[IDD_LAUNCHER_DIALOG] = [&](fake::FakeDialog& d, DialogHandler&) {
             inspect(d, dlg);
         };

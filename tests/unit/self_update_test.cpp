@@ -72,7 +72,7 @@ std::size_t RequestsOf(FakePlatform& fp, const WString& object) {
 
 struct SelfUpdateTest : ::testing::Test {
     FakePlatform fp;
-    CLauncherDlg dlg{fp.platform, Config{u"http://site", u"http://dl"}};
+    CLauncherDlg dlg{fp.platform, Config{u"http://site", u"http://dl", {}}};
     void SetUp() override {
         fp.files.mkdirs(u"D:\\Korvanis");
         ASSERT_TRUE(dlg.m_szInstallDir.assign(u"D:\\Korvanis"));
@@ -581,7 +581,9 @@ TEST_F(SelfUpdateTest, SignedUpdatesNeedAValidSignatureForEachFile) {
             if (url == kBitmapUrl) {
                 EXPECT_EQ(fp.files.get(kBitmapPath), good ? bitmap : oldBitmap);
                 EXPECT_EQ(fp.ui.boxes.size(), good ? 0u : 1u);
-                if (!good) EXPECT_EQ(fp.ui.boxes[0].text, kBitmapFailed);
+                if (!good) {
+                    EXPECT_EQ(fp.ui.boxes[0].text, kBitmapFailed);
+                }
             }
             if (launcherToo) {
                 // A good record (or a good launcher) hands over; a bad record
@@ -879,7 +881,7 @@ TEST_F(SignedSelfUpdateTest, AHandOverThatDidNotFinishIsTriedAgainWithoutKeeping
 }
 
 TEST_F(SignedSelfUpdateTest, WithoutAKeyARecordNeedNotNameItsLauncherNorKeepItsNumbers) {
-    CLauncherDlg unsignedDlg{fp.platform, Config{u"http://site", u"http://dl"}};
+    CLauncherDlg unsignedDlg{fp.platform, Config{u"http://site", u"http://dl", {}}};
     ASSERT_TRUE(unsignedDlg.m_szInstallDir.assign(u"D:\\Korvanis"));
     // An expired record with a lower VersionNumber, naming no digest.
     const Bytes record = SelfUpdateTest::Record(5, 1, 50, "Expires=2001-01-01T00:00:00Z\r\n");

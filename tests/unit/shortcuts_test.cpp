@@ -11,7 +11,7 @@ namespace {
 
 struct ShortcutsTest : ::testing::Test {
     FakePlatform fp;
-    CLauncherDlg dlg{fp.platform, Config{u"http://site", u"http://dl"}};
+    CLauncherDlg dlg{fp.platform, Config{u"http://site", u"http://dl", {}}};
     const WString menu = u"C:\\Users\\player\\Programs\\Korvane";
     void SetUp() override {
         fp.files.mkdirs(u"C:\\Users\\player\\Desktop");
