@@ -19,8 +19,19 @@ bool IsInstallUnfinished(Platform& platform, const WString& folder) {
     return !folder.empty() && platform.files.find(MarkPath(folder)) == FileSystem::Kind::File;
 }
 
+bool IsClientUnpacked(Platform& platform, const WString& folder) {
+    if (!IsInstallUnfinished(platform, folder)) return false;
+    // A mark cut by a power cut reads as anything else: all is done again.
+    const auto mark = platform.files.readFileHead(MarkPath(folder), sizeof kUnpackedMark);
+    return mark && *mark == kUnpackedMark && platform.files.exists(folder + u"/Launcher.exe");
+}
+
 void MarkInstallUnfinished(Platform& platform, const WString& folder) {
     platform.files.writeFile(MarkPath(folder), {});
+}
+
+void MarkInstallUnpacked(Platform& platform, const WString& folder) {
+    platform.files.writeFile(MarkPath(folder), kUnpackedMark);
 }
 
 void MarkInstallFinished(Platform& platform, const WString& folder) {

@@ -149,7 +149,8 @@ void CLauncherDlg::StopInstallWorker() {
 void CLauncherDlg::RunStartup() {
     FindInstallDir(*this);
     // A client whose installation was cut short (a kill, a power cut, a
-    // failure) is not installed yet: the installation path finishes it.
+    // failed extraction) is not installed yet: the installation path
+    // finishes it.
     if (IsClientInstalled(*this) && !IsInstallUnfinished(m_platform, m_szInstallDir.str())) {
         m_wndLoginPage.m_strClientDir = m_szInstallDir.str();
         if (!CheckLauncherUpdate()) {
@@ -193,9 +194,14 @@ void CLauncherDlg::RunStartup() {
     m_installTask.m_szExtractDir.assign(folder);
     m_wndLoginPage.m_strClientDir = m_szInstallDir.str();
     m_platform.files.createDirectory(m_szInstallDir.str());
-    MarkInstallUnfinished(m_platform, m_szInstallDir.str());
+    // A mark left by a cut installation says how far it came, and stays.
+    const bool unpacked = IsClientUnpacked(m_platform, m_szInstallDir.str());
+    if (!IsInstallUnfinished(m_platform, m_szInstallDir.str()))
+        MarkInstallUnfinished(m_platform, m_szInstallDir.str());
     InitVideoPreset(*this);
-    PlaceLauncherFiles(*this);
+    // A client unpacked in full has the launcher's files beside it already:
+    // only its registration is missing.
+    if (!unpacked) PlaceLauncherFiles(*this);
     m_installTask.RequestExtraction();
     CreateStartMenuShortcuts(*this);
     CreateDesktopShortcut(m_platform, m_szInstallDir.str());

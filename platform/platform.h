@@ -42,6 +42,13 @@ struct DirEntry {
     EntryKind kind = EntryKind::File;
 };
 
+// A read that stops at the first read error: the bytes read from the
+// start, and whether they reach the end of the file.
+struct PartialRead {
+    Bytes bytes;
+    bool complete = true;
+};
+
 // A file open for writing; closed by its destructor.
 class OutputFile {
 public:
@@ -84,6 +91,12 @@ public:
     // Reads at most the first maxBytes of a file; nullopt when it cannot be
     // opened.
     virtual std::optional<Bytes> readFileHead(const WString& path, std::size_t maxBytes) = 0;
+    // Reads a whole file, or as much of it as can be read before a read
+    // error; nullopt when it cannot be opened.
+    virtual std::optional<PartialRead> readFileUntilError(const WString& path) = 0;
+    // True when both paths name one existing file (through any spelling or
+    // link of either).
+    virtual bool isSameFile(const WString& a, const WString& b) = 0;
     // Creates or truncates a file and writes the bytes in one write. An
     // owner-only file (a player's login text) can be read and written by
     // the current user alone, also when an older file was open to others.
@@ -242,6 +255,10 @@ public:
     virtual std::unique_ptr<ShellLink> createShellLink() = 0;
     // Reads a link back (for checks and tests); nullopt when unreadable.
     virtual std::optional<ShellLinkInfo> readShellLink(const WString& linkPath) = 0;
+    // Files the backend keeps beside a link's target for the links' sake (a
+    // desktop entry's icon image); none where a link takes its icon out of
+    // the program itself, as on Windows.
+    virtual std::vector<WString> filesMadeForLinks(const WString& /*target*/) { return {}; }
 };
 
 // ---------------------------------------------------------------- HTTP

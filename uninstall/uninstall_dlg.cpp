@@ -213,11 +213,18 @@ bool CUninstallDlg::DeleteTree(const WString& folder) {
             // A file, or a link removed as one.
             AppendLog(entry.name);
             if (entry.kind == FileSystem::Kind::Link) RemoveLink(m_platform.files, path);
-            else m_platform.files.deleteFile(path);
+            else if (!IsRunningLauncher(path)) m_platform.files.deleteFile(path);
         }
     }
     m_platform.files.removeDirectory(folder);  // stays while anything is left in it
     return true;
+}
+
+// The running launcher is logged but stays, with its folder, where the list
+// covers it: Windows refuses to delete a running program, and the other
+// platforms are held to the same.
+bool CUninstallDlg::IsRunningLauncher(const WString& path) {
+    return m_platform.files.isSameFile(path, m_platform.system.moduleFileName());
 }
 
 bool CUninstallDlg::UninstallFiles() {
@@ -254,7 +261,7 @@ bool CUninstallDlg::UninstallFiles() {
                 break;
             case FileSystem::Kind::File:
                 AppendLog(path);
-                m_platform.files.deleteFile(path);  // a failure leaves the file
+                if (!IsRunningLauncher(path)) m_platform.files.deleteFile(path);  // a failure leaves it
                 break;
             case FileSystem::Kind::Link:
                 AppendLog(path);
@@ -274,6 +281,16 @@ unsigned CUninstallDlg::UninstallWorker(CUninstallDlg* dlg) {
             for (const char16_t* pattern : {u"%s/KorvaneWeb.lnk", u"%s/Korvane.lnk"}) {
                 FixedText<260> link;
                 if (link.assign(formatS(pattern, {*desktop}))) p.files.deleteFile(link.str());
+            }
+        }
+        // What the platform made beside the launcher for its links goes with
+        // them (logged as a listed file is).
+        const WString launcherFolder = GetLauncherFolder(p);
+        if (!launcherFolder.empty()) {
+            for (const WString& file : p.shell.filesMadeForLinks(launcherFolder + u"\\Login.exe")) {
+                if (p.files.find(file) != FileSystem::Kind::File) continue;
+                dlg->AppendLog(file);
+                p.files.deleteFile(file);
             }
         }
         // Without the programs folder there is nothing to look for: a bare

@@ -42,6 +42,7 @@ public:
     bool ReadPluginDir();
     bool UninstallFiles();
     bool DeleteTree(const WString& folder);
+    bool IsRunningLauncher(const WString& path);
     static unsigned UninstallWorker(CUninstallDlg* dlg);
 
     // True once the worker has started and ended.

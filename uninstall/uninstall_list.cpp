@@ -1,7 +1,6 @@
 #include "uninstall/uninstall_list.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace kvn {
 
@@ -24,10 +23,17 @@ std::vector<Bytes> ParseUninstallList(const Bytes& text) {
 }
 
 void ReadUninstallList(Platform& platform, const WString& launcherFolder, std::vector<Bytes>& list) {
-    const auto text = platform.files.readFile(launcherFolder + u"\\Uninstall.list",
-                                              std::numeric_limits<std::size_t>::max());
-    if (!text) return;
-    for (Bytes& entry : ParseUninstallList(*text)) list.push_back(std::move(entry));
+    auto read = platform.files.readFileUntilError(launcherFolder + u"\\Uninstall.list");
+    if (!read) return;
+    Bytes& text = read->bytes;
+    // A read error ends the list: the lines before it are kept, the line it
+    // cut is not (a cut "\binaries" would name "\bin"). An end-of-file
+    // byte before the error ends the text there anyway.
+    if (!read->complete && text.find('\x1A') == Bytes::npos) {
+        const auto lastLineEnd = text.rfind('\n');
+        text.resize(lastLineEnd == Bytes::npos ? 0 : lastLineEnd + 1);
+    }
+    for (Bytes& entry : ParseUninstallList(text)) list.push_back(std::move(entry));
 }
 
 namespace {

@@ -15,7 +15,8 @@ namespace kvn {
 std::vector<Bytes> ParseUninstallList(const Bytes& text);
 
 // Appends the entries of launcherFolder + "\Uninstall.list" to `list`; a
-// file that cannot be read leaves it as it was.
+// file that cannot be opened leaves it as it was, and a read error keeps
+// the whole lines read before it.
 void ReadUninstallList(Platform& platform, const WString& launcherFolder, std::vector<Bytes>& list);
 
 // Whether a list entry may be used: it must name the launcher folder itself

@@ -39,8 +39,12 @@ std::unique_ptr<NamedMutex> TakeInstallLock(Platform& platform, InstallWorkerCon
 }
 
 // One extraction and registration; m_nInstallDone is set whatever happens.
-// The folder's unfinished mark goes only when both steps have succeeded, so
-// that a kill, a power cut or a failure is finished by the next start.
+// The folder's unfinished mark reads "unpacked" once 7-Zip has succeeded and
+// goes once regsvr32 has run, whatever its exit code: a registration that
+// ran counts as done, as one that cannot be started does once it has been
+// reported (the next start could do no better, and would keep the launcher
+// from updating itself). Only a kill or a power cut leaves the mark, and a
+// failed extraction, which the next start redoes.
 void Install(Platform& platform, InstallWorkerContext& context) {
     const WString dir = context.m_szExtractDir.str();
     bool waited = false;
@@ -53,27 +57,33 @@ void Install(Platform& platform, InstallWorkerContext& context) {
     }
     if (context.m_pEventSink) context.m_pEventSink->OnInstallStart();
 
-    auto extractor = StartHidden(platform, u"%s/7zr.exe x -r %s/KVNClient.7z -y", dir);
-    const std::optional<std::uint32_t> extracted =
-        extractor ? extractor->wait() : std::optional<std::uint32_t>{};
-    extractor.reset();
-    // 7-Zip's exit code 1 is a warning (a file it could not overwrite, say);
-    // 2 and above, or no run at all, leave no complete client to register.
-    if (!extracted || *extracted > 1) {
-        AfxMessageBox(platform, u"解压失败");
-        context.m_nInstallDone.store(1);
-        return;
+    // A client unpacked in full before a cut is only registered.
+    if (!IsClientUnpacked(platform, dir)) {
+        auto extractor = StartHidden(platform, u"%s/7zr.exe x -r %s/KVNClient.7z -y", dir);
+        const std::optional<std::uint32_t> extracted =
+            extractor ? extractor->wait() : std::optional<std::uint32_t>{};
+        extractor.reset();
+        // 7-Zip's exit code 1 is a warning (a file it could not overwrite,
+        // say); 2 and above, or no run at all, leave no complete client to
+        // register.
+        if (!extracted || *extracted > 1) {
+            AfxMessageBox(platform, u"解压失败");
+            context.m_nInstallDone.store(1);
+            return;
+        }
+        if (IsInstallUnfinished(platform, dir)) MarkInstallUnpacked(platform, dir);
     }
 
     auto registration = StartHidden(platform, u"regsvr32 /s %s/bin/npKVNWebPlayer.dll", dir);
     if (!registration) {
+        MarkInstallFinished(platform, dir);
         AfxMessageBox(platform, u"regsvr32");
         context.m_nInstallDone.store(1);
         return;
     }
-    const std::optional<std::uint32_t> registered = registration->wait();
+    registration->wait();
     registration.reset();
-    if (registered == 0u) MarkInstallFinished(platform, dir);
+    MarkInstallFinished(platform, dir);
     context.m_nInstallDone.store(1);
 }
 

@@ -195,6 +195,31 @@ public:
     std::optional<Bytes> readFileHead(const WString& path, std::size_t maxBytes) override {
         return readNative(NativePath(path), maxBytes, true);
     }
+    std::optional<PartialRead> readFileUntilError(const WString& path) override {
+        int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return std::nullopt;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        PartialRead out;
+        char buf[65536];
+        for (;;) {
+            const ssize_t r = ::read(fd, buf, sizeof buf);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) out.complete = false;
+            if (r <= 0) break;
+            out.bytes.append(buf, static_cast<std::size_t>(r));
+        }
+        ::close(fd);
+        return out;
+    }
+    bool isSameFile(const WString& a, const WString& b) override {
+        struct stat sa {}, sb {};
+        return ::stat(NativePath(a).c_str(), &sa) == 0 && ::stat(NativePath(b).c_str(), &sb) == 0 &&
+               S_ISREG(sa.st_mode) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    }
     std::unique_ptr<OutputFile> createFile(const WString& path) override {
         std::string p = NativePath(path);
         int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

@@ -67,24 +67,53 @@ bool executable(const std::string& p) {
     return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
 }
 
-std::string findProgram(const WString& program) {
+// The running program's folder.
+std::string OwnFolder() {
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return {};
+    const std::string exe(buf, static_cast<std::size_t>(n));
+    return exe.substr(0, exe.rfind('/'));
+}
+
+}  // namespace
+
+// A program named without a folder is looked for where CreateProcessW looks:
+// in the running program's own folder, then in the current folder, then
+// along PATH. A name with a folder is taken as it is.
+std::string FindProgram(const WString& program, const std::string& ownFolder) {
     bool hasPath = program.find(u'\\') != WString::npos || program.find(u'/') != WString::npos ||
                    (program.size() >= 2 && program[1] == u':');
     if (hasPath) return NativePath(program);
-    std::string name = toUtf8(program);
+    if (program.empty()) return {};
+    const std::string name = toUtf8(program);
+    // Relative folders are taken from the current folder now: the child
+    // changes into its own working folder before the program is run.
+    char cwd[4096];
+    const std::string current = ::getcwd(cwd, sizeof cwd) ? cwd : "";
+    auto absolute = [&](const std::string& d) {
+        if (d.empty() || d == ".") return current;
+        return d[0] == '/' ? d : current + "/" + d;
+    };
+    std::vector<std::string> folders;
+    if (!ownFolder.empty()) folders.push_back(ownFolder);
+    folders.push_back(current);
     const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    const std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
     std::size_t start = 0;
     while (start <= dirs.size()) {
         std::size_t end = dirs.find(':', start);
         if (end == std::string::npos) end = dirs.size();
-        std::string d = dirs.substr(start, end - start);
-        if (d.empty()) d = ".";
-        if (executable(d + "/" + name)) return d + "/" + name;
+        const std::string d = dirs.substr(start, end - start);
+        folders.push_back(absolute(d));
         start = end + 1;
     }
+    for (const std::string& d : folders)
+        if (!d.empty() && executable(d + "/" + name)) return d + "/" + name;
     return {};
 }
+
+namespace {
 
 class LinuxProcess : public Process {
 public:
@@ -122,7 +151,7 @@ public:
             if (tokens.empty()) return nullptr;
             program = tokens[0];
         }
-        std::string exe = findProgram(program);
+        std::string exe = FindProgram(program, OwnFolder());
         if (exe.empty()) return nullptr;
         std::vector<std::string> args;
         if (tokens.empty()) args.push_back(exe);

@@ -78,7 +78,8 @@ public:
         auto text = readNative(NativePath(path), 16 << 20, false);
         if (!text) return defaultValue;
         auto v = lookup(*text, toUtf8(section), toUtf8(key));
-        if (!v) return defaultValue;
+        // An empty value reads as the default, as GetPrivateProfileIntW has it.
+        if (!v || v->empty()) return defaultValue;
         return parseDecimal(*v);
     }
     std::optional<WString> getString(const WString& section, const WString& key,

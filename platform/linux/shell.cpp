@@ -107,14 +107,17 @@ std::string unescapeValue(const std::string& s) {
 // out of the program: the launcher's icon is written as a PNG beside the
 // program the link names ("Login.png" beside "Login.exe"), where it stays
 // with the program. Empty when it cannot be written.
-std::string iconBeside(const std::string& program) {
+std::string iconPathBeside(const std::string& program) {
     const auto slash = program.rfind('/');
     const auto dot = program.rfind('.');
-    const std::string png =
-        (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)
-             ? program.substr(0, dot)
-             : program) +
-        ".png";
+    return (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)
+                ? program.substr(0, dot)
+                : program) +
+           ".png";
+}
+
+std::string iconBeside(const std::string& program) {
+    const std::string png = iconPathBeside(program);
     const std::string ico = ResourceFolder() + "/Login.ico";
     GdkPixbuf* icon = gdk_pixbuf_new_from_file(ico.c_str(), nullptr);
     if (!icon) return {};
@@ -196,6 +199,9 @@ public:
         return ok == TRUE;
     }
     std::unique_ptr<ShellLink> createShellLink() override { return std::make_unique<DesktopLink>(); }
+    std::vector<WString> filesMadeForLinks(const WString& target) override {
+        return {WindowsPath(iconPathBeside(NativePath(target)))};
+    }
     std::optional<ShellLinkInfo> readShellLink(const WString& linkPath) override {
         auto text = readNative(NativePath(linkPath), 1 << 20, false);
         if (!text) return std::nullopt;

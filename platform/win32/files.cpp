@@ -158,6 +158,35 @@ public:
         if (!file.valid()) return std::nullopt;
         return readUpTo(file.get(), maxBytes);
     }
+    std::optional<PartialRead> readFileUntilError(const WString& path) override {
+        Handle file(openForReading(path));
+        if (!file.valid()) return std::nullopt;
+        // In the 4 KiB steps of a text stream: an error costs only the step
+        // it falls in.
+        PartialRead out;
+        char buf[4096];
+        for (;;) {
+            DWORD read = 0;
+            if (!ReadFile(file.get(), buf, sizeof buf, &read, nullptr)) {
+                out.complete = false;
+                break;
+            }
+            if (read == 0) break;
+            out.bytes.append(buf, read);
+        }
+        return out;
+    }
+    bool isSameFile(const WString& a, const WString& b) override {
+        BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+        auto info = [](const WString& path, BY_HANDLE_FILE_INFORMATION& i) {
+            Handle file(CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            return file.valid() && GetFileInformationByHandle(file.get(), &i) &&
+                   !(i.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        };
+        return info(a, ia) && info(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+               ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+    }
     std::unique_ptr<OutputFile> createFile(const WString& path) override {
         HANDLE h = CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);

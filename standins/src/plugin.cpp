@@ -1,5 +1,6 @@
 // Stand-in browser plug-in: registering it writes its own path as the
 // "Path" value of its MozillaPlugins key; unregistering deletes the key.
+// With KORVANE_REGSVR32_FAIL set, registering fails and changes nothing.
 #include <windows.h>
 
 namespace {
@@ -13,6 +14,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE inst, DWORD reason, LPVOID) {
 }
 
 extern "C" __declspec(dllexport) HRESULT __stdcall DllRegisterServer() {
+    if (GetEnvironmentVariableW(L"KORVANE_REGSVR32_FAIL", nullptr, 0) != 0) return E_FAIL;
     wchar_t path[MAX_PATH] = {};
     DWORD n = GetModuleFileNameW(g_self, path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return E_FAIL;

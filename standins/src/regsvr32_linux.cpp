@@ -1,6 +1,7 @@
 // Linux stand-in for "regsvr32 /s [/u] <plug-in path>": records or removes
 // the plug-in's "Path" value in the per-user registry file, the path given
 // in the Windows form the launcher sees (drive letter, backslashes).
+// KORVANE_REGSVR32_FAIL makes it fail (see main).
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -128,6 +129,12 @@ bool save(const std::string& path, const std::vector<Section>& secs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // KORVANE_REGSVR32_FAIL=<code>: the run changes nothing and ends with
+    // that exit code, as a plug-in that refuses to register makes it end.
+    if (const std::string code = env("KORVANE_REGSVR32_FAIL"); !code.empty()) {
+        std::cerr << "regsvr32: failing as asked\n";
+        return std::atoi(code.c_str());
+    }
     bool unregister = false;
     std::string target;
     for (int i = 1; i < argc; ++i) {

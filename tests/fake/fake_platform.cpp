@@ -229,16 +229,42 @@ std::optional<std::vector<DirEntry>> FakeFileSystem::listDirectory(const WString
     return out;
 }
 
-std::optional<Bytes> FakeFileSystem::readFile(const WString& path, std::size_t maxBytes) {
+void FakeFileSystem::failReadsFrom(const WString& path, std::size_t offset) {
+    std::lock_guard lock(mutex_);
+    readErrorAt_[key(canonical(path))] = offset;
+}
+
+std::optional<PartialRead> FakeFileSystem::readFileUntilError(const WString& path) {
     auto data = get(path);
-    if (!data || data->size() > maxBytes) return std::nullopt;
-    return data;
+    if (!data) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    const auto error = readErrorAt_.find(key(canonical(path)));
+    if (error == readErrorAt_.end() || error->second >= data->size())
+        return PartialRead{std::move(*data), true};
+    data->resize(error->second);
+    return PartialRead{std::move(*data), false};
+}
+
+std::optional<Bytes> FakeFileSystem::readFile(const WString& path, std::size_t maxBytes) {
+    auto read = readFileUntilError(path);
+    if (!read || !read->complete || read->bytes.size() > maxBytes) return std::nullopt;
+    return std::move(read->bytes);
 }
 
 std::optional<Bytes> FakeFileSystem::readFileHead(const WString& path, std::size_t maxBytes) {
-    auto data = get(path);
-    if (data && data->size() > maxBytes) data->resize(maxBytes);
-    return data;
+    auto read = readFileUntilError(path);
+    if (!read) return std::nullopt;
+    if (read->bytes.size() > maxBytes) read->bytes.resize(maxBytes);
+    else if (!read->complete) return std::nullopt;  // the error lies within the head
+    return std::move(read->bytes);
+}
+
+bool FakeFileSystem::isSameFile(const WString& a, const WString& b) {
+    std::lock_guard lock(mutex_);
+    const WString ca = followLinks(canonical(a), true), cb = followLinks(canonical(b), true);
+    const auto node = nodes_.find(key(ca));
+    return key(ca) == key(cb) && node != nodes_.end() && !node->second.isDirectory &&
+           !node->second.isLink;
 }
 
 bool FakeFileSystem::writeWholeFile(const WString& path, const Bytes& data, FileAccess access) {
@@ -345,7 +371,7 @@ std::optional<WString> profileLookup(FakeFileSystem& files, const WString& secti
 int FakeProfiles::getInt(const WString& section, const WString& key, int defaultValue,
                          const WString& path) {
     auto v = profileLookup(files_, section, key, path);
-    return v ? parseDecimal(*v) : defaultValue;
+    return v && !v->empty() ? parseDecimal(*v) : defaultValue;  // empty: the default
 }
 
 std::optional<WString> FakeProfiles::getString(const WString& section, const WString& key,

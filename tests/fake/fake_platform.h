@@ -31,6 +31,8 @@ public:
     std::optional<std::vector<DirEntry>> listDirectory(const WString& folder) override;
     std::optional<Bytes> readFile(const WString& path, std::size_t maxBytes) override;
     std::optional<Bytes> readFileHead(const WString& path, std::size_t maxBytes) override;
+    std::optional<PartialRead> readFileUntilError(const WString& path) override;
+    bool isSameFile(const WString& a, const WString& b) override;
     std::unique_ptr<OutputFile> createFile(const WString& path) override;
     bool replaceFile(const WString& from, const WString& to) override;
 
@@ -50,6 +52,8 @@ public:
     std::vector<std::pair<WString, WString>> copies;         // (from, to) as asked
     // When set and true for a path, deleteFile refuses it (a file in use).
     std::function<bool(const WString&)> refuseDelete;
+    // Read errors: a file's bytes from this offset on cannot be read.
+    void failReadsFrom(const WString& path, std::size_t offset);
     // Canonical form: backslashes, no doubled or trailing separator,
     // absolute with drive letter, links before the last step followed;
     // compared without ASCII case.
@@ -71,6 +75,7 @@ private:
     std::recursive_mutex mutex_;
     std::map<WString, Node> nodes_;
     std::set<WString> readOnly_;
+    std::map<WString, std::size_t> readErrorAt_;  // by key
     std::function<WString()> currentDirectory_;
     bool writeWholeFile(const WString& path, const Bytes& data, FileAccess access) override;
     friend class FakeOutputFile;
@@ -142,7 +147,12 @@ public:
     bool openInDefaultBrowser(const WString& url) override;
     std::unique_ptr<ShellLink> createShellLink() override;
     std::optional<ShellLinkInfo> readShellLink(const WString& linkPath) override;
+    std::vector<WString> filesMadeForLinks(const WString& target) override {
+        return madeForLinks ? madeForLinks(target) : std::vector<WString>{};
+    }
 
+    // The files a backend keeps beside a link's target; none by default.
+    std::function<std::vector<WString>(const WString&)> madeForLinks;
     std::map<SpecialFolder, WString> folders{{SpecialFolder::Desktop, u"C:\\Users\\player\\Desktop"},
                                              {SpecialFolder::Programs, u"C:\\Users\\player\\Programs"}};
     bool linkObjectsAvailable = true;

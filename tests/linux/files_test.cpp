@@ -97,6 +97,40 @@ TEST_F(FilesTest, ReadFileHeadTakesAtMostTheFirstBytes) {
     EXPECT_EQ(fs().readFileHead(u"D:\\none.ini", 5), std::nullopt);
 }
 
+TEST_F(FilesTest, ReadUntilErrorKeepsWhatCameBeforeTheError) {
+    std::string big(100000, 'a');
+    big += "tail";
+    Spit(d + "/Uninstall.list", big);
+    auto whole = fs().readFileUntilError(u"D:\\Uninstall.list");
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->bytes, big);
+    EXPECT_TRUE(whole->complete);
+    EXPECT_EQ(fs().readFileUntilError(u"D:\\none.list"), std::nullopt);
+    EXPECT_EQ(fs().readFileUntilError(u"D:\\"), std::nullopt);
+    // Our own memory from address 0, which is never mapped: it opens, and
+    // the first read fails.
+    auto failed = fs().readFileUntilError(u"Z:\\proc\\self\\mem");
+    ASSERT_TRUE(failed);
+    EXPECT_FALSE(failed->complete);
+    EXPECT_EQ(failed->bytes, Bytes());
+}
+
+TEST_F(FilesTest, SameFileThroughAnySpellingOrLink) {
+    Spit(d + "/Korvanis/Login.exe", "launcher");
+    Spit(d + "/Korvanis/login.exe", "another");
+    ASSERT_EQ(::link((d + "/Korvanis/Login.exe").c_str(), (d + "/hard.exe").c_str()), 0);
+    ASSERT_EQ(::symlink((d + "/Korvanis").c_str(), (d + "/via").c_str()), 0);
+    const WString launcher = u"D:\\Korvanis\\Login.exe";
+    EXPECT_TRUE(fs().isSameFile(launcher, launcher));
+    EXPECT_TRUE(fs().isSameFile(launcher, u"D:\\Korvanis\\.\\Login.exe"));
+    EXPECT_TRUE(fs().isSameFile(launcher, u"D:/Korvanis//Login.exe"));
+    EXPECT_TRUE(fs().isSameFile(launcher, u"D:\\via\\Login.exe"));
+    EXPECT_TRUE(fs().isSameFile(launcher, u"D:\\hard.exe"));
+    EXPECT_FALSE(fs().isSameFile(launcher, u"D:\\Korvanis\\login.exe"));  // names differ in case here
+    EXPECT_FALSE(fs().isSameFile(launcher, u"D:\\Korvanis\\none.exe"));
+    EXPECT_FALSE(fs().isSameFile(u"D:\\Korvanis", u"D:\\via"));  // folders are no files
+}
+
 TEST_F(FilesTest, WriteFileCreatesOrTruncates) {
     ASSERT_TRUE(fs().writeFile(u"D:\\kvnlogin.dat", "first login text"));
     ASSERT_TRUE(fs().writeFile(u"D:\\kvnlogin.dat", "2nd"));

@@ -16,12 +16,15 @@ struct ProfilesTest : kvntest::ScratchTest {
 TEST_F(ProfilesTest, GetIntReadsDecimalsAndFallsBackToTheDefault) {
     Spit(d + "/LoginExeVersionInfo.ini",
          "; version record\r\n[VersionInfo]\r\nLoginExeVersionNumber = 12\r\n"
-         "DlgBackVersionNumber=  -3xyz\r\nVersionNumber=abc\r\n[Other]\r\nMissing=5\r\n");
+         "DlgBackVersionNumber=  -3xyz\r\nVersionNumber=abc\r\nEmpty=\r\nBlank=  \t\r\n"
+         "[Other]\r\nMissing=5\r\n");
     const WString v = u"D:\\LoginExeVersionInfo.ini";
     EXPECT_EQ(ini().getInt(u"VersionInfo", u"LoginExeVersionNumber", 7, v), 12);
     EXPECT_EQ(ini().getInt(u"versioninfo", u"LOGINEXEVERSIONNUMBER", 7, v), 12);
     EXPECT_EQ(ini().getInt(u"VersionInfo", u"DlgBackVersionNumber", 7, v), -3);
     EXPECT_EQ(ini().getInt(u"VersionInfo", u"VersionNumber", 7, v), 0);  // no digit
+    EXPECT_EQ(ini().getInt(u"VersionInfo", u"Empty", 7, v), 7);          // empty: the default
+    EXPECT_EQ(ini().getInt(u"VersionInfo", u"Blank", 7, v), 7);
     EXPECT_EQ(ini().getInt(u"VersionInfo", u"Missing", 7, v), 7);        // other section's key
     EXPECT_EQ(ini().getInt(u"NoSection", u"LoginExeVersionNumber", 7, v), 7);
     EXPECT_EQ(ini().getInt(u"VersionInfo", u"LoginExeVersionNumber", 7, u"D:\\none.ini"), 7);

@@ -17,6 +17,7 @@ using kvntest::Spit;
 
 namespace kvn::linuxp {
 std::vector<WString> SplitCommandLine(const WString& line);
+std::string FindProgram(const WString& program, const std::string& ownFolder);
 }
 
 namespace {
@@ -219,6 +220,44 @@ TEST_F(SystemTest, AProgramThatCannotStartGivesNoProcess) {
     noDir.commandLine = u"sh -c \"exit 0\"";
     noDir.workingDirectory = u"D:\\missing";
     EXPECT_EQ(procs.start(noDir), nullptr);
+}
+
+TEST_F(SystemTest, AProgramNamedAloneIsLookedForAsCreateProcessWLooks) {
+    using kvn::linuxp::FindProgram;
+    // The same name in the launcher's own folder, the current folder (C:)
+    // and a folder on PATH, given relative to the current folder.
+    const std::string own = root + "/own", onPath = c + "/tools";
+    auto probe = [](const std::string& folder, const std::string& says) {
+        Spit(folder + "/kvn-probe", "#!/bin/sh\necho " + says + " > \"$PWD/said.txt\"\n");
+        ::chmod((folder + "/kvn-probe").c_str(), 0755);
+    };
+    probe(own, "own");
+    probe(c, "current");
+    probe(onPath, "path");
+    env.set("PATH", "tools:/usr/bin:/bin");
+    EXPECT_EQ(FindProgram(u"kvn-probe", own), own + "/kvn-probe");
+    ::chmod((own + "/kvn-probe").c_str(), 0644);  // not a program: the next place
+    EXPECT_EQ(FindProgram(u"kvn-probe", own), c + "/kvn-probe");
+    std::filesystem::remove(c + "/kvn-probe");
+    EXPECT_EQ(FindProgram(u"kvn-probe", own), onPath + "/kvn-probe");
+    EXPECT_EQ(FindProgram(u"kvn-probe", ""), onPath + "/kvn-probe");
+    EXPECT_EQ(FindProgram(u"sh", own), "/usr/bin/sh");
+    EXPECT_EQ(FindProgram(u"kvn-no-such-program", own), "");
+    EXPECT_EQ(FindProgram(u"", own), "");
+    // A name with a folder is not looked for.
+    EXPECT_EQ(FindProgram(u"D:\\kvn-probe", own), d + "/kvn-probe");
+
+    // Started in another working folder, the program found from the current
+    // folder runs, there.
+    probe(c, "current");
+    std::filesystem::create_directories(d + "/Korvanis");
+    ProcessStart start;
+    start.commandLine = u"kvn-probe /s";
+    start.workingDirectory = u"D:\\Korvanis";
+    auto p = svc().processes().start(start);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->wait(), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(Slurp(d + "/Korvanis/said.txt"), "current\n");
 }
 
 TEST_F(SystemTest, DroppingAProcessLetsItRunOn) {

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "install/install_dir.h"
+#include "platform/text.h"
 #include "tests/fake/fake_platform.h"
 #include "update/install_worker.h"
 
@@ -106,30 +107,75 @@ TEST_F(WorkerTest, ExtractorThatCannotStartOrFailsStopsBeforeRegistration) {
     }
 }
 
-TEST_F(WorkerTest, SevenZipExitCodeOneIsAWarningTwoAndAboveAFailedExtraction) {
+TEST_F(WorkerTest, TheMarkGoesOnceRegistrationHasRunAndSaysWhenTheClientIsUnpacked) {
+    using Code = std::optional<std::uint32_t>;
+    const Code none;  // the program cannot be started
     struct Case {
-        std::uint32_t extractor, registration;
-        bool registers, finished;
+        const char* name;
+        const char* mark;    // the mark before the request; nullptr: none
+        bool client;         // Launcher.exe already in the folder
+        Code extractor, registration;
+        const char* ran;     // "xr": 7zr.exe then regsvr32; "r": regsvr32 only
+        const char* box;     // the one message shown, or nullptr
+        const char* after;   // the mark afterwards; nullptr: gone
     };
-    // A registration that runs but fails is not reported, but leaves the
-    // installation unfinished for the next start.
-    for (const Case c : {Case{0, 0, true, true}, Case{1, 0, true, true}, Case{2, 0, false, false},
-                         Case{7, 0, false, false}, Case{8, 0, false, false}, Case{255, 0, false, false},
-                         Case{1, 3, true, false}}) {
+    const Case cases[] = {
+        {"extracted and registered", "", false, 0, 0, "xr", nullptr, nullptr},
+        // 7-Zip's exit code 1 is a warning; 2 and above a failed extraction,
+        // which the next start does again.
+        {"7-Zip warning", "", false, 1, 0, "xr", nullptr, nullptr},
+        {"7-Zip fatal error", "", false, 2, 0, "x", "解压失败", ""},
+        {"7-Zip bad command line", "", false, 7, 0, "x", "解压失败", ""},
+        {"7-Zip out of memory", "", false, 8, 0, "x", "解压失败", ""},
+        {"7-Zip stopped by the user", "", false, 255, 0, "x", "解压失败", ""},
+        {"7zr.exe cannot start", "", false, none, 0, "x", "解压失败", ""},
+        // A registration that ran counts as done, whatever its exit code;
+        // one that cannot start is reported and counts as done too.
+        {"registration fails", "", false, 1, 3, "xr", nullptr, nullptr},
+        {"regsvr32 cannot start", "", false, 0, none, "xr", "regsvr32", nullptr},
+        // Cut after the unpacking: only the registration is done again.
+        {"unpacked, registered", "unpacked", true, 0, 0, "r", nullptr, nullptr},
+        {"unpacked, extractor would fail", "unpacked", true, 2, 0, "r", nullptr, nullptr},
+        {"unpacked, registration fails", "unpacked", true, 0, 5, "r", nullptr, nullptr},
+        {"unpacked, regsvr32 cannot start", "unpacked", true, 0, none, "r", "regsvr32", nullptr},
+        // Not trusted: the client has gone since, or the mark was cut.
+        {"unpacked, client gone", "unpacked", false, 0, 0, "xr", nullptr, nullptr},
+        {"cut mark", "unpack", true, 0, 0, "xr", nullptr, nullptr},
+        {"longer mark", "unpacked!", true, 0, 0, "xr", nullptr, nullptr},
+        // No installation in progress: no mark is made.
+        {"no mark", nullptr, false, 0, 0, "xr", nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Forget();
-        MarkInstallUnfinished(fp.platform, u"D:\\Korvanis");
-        fp.processes.behaviour = [c](const ProcessStart& r) {
-            return std::optional<std::uint32_t>{r.commandLine.starts_with(u"regsvr32") ? c.registration
-                                                                                    : c.extractor};
+        context.m_nInstallDone.store(0);
+        fp.files.deleteFile(u"D:\\Korvanis\\Launcher.exe");
+        fp.files.deleteFile(u"D:\\Korvanis\\install.unfinished");
+        if (c.client) fp.files.put(u"D:\\Korvanis\\Launcher.exe", "client");
+        if (c.mark) fp.files.put(u"D:\\Korvanis\\install.unfinished", c.mark);
+        std::optional<Bytes> markAtRegistration;
+        fp.processes.behaviour = [&](const ProcessStart& r) {
+            if (!r.commandLine.starts_with(u"regsvr32")) return c.extractor;
+            markAtRegistration = fp.files.get(u"D:\\Korvanis\\install.unfinished");
+            return c.registration;
         };
         Request(u"D:\\Korvanis");
-        ASSERT_TRUE(WaitFor([&] {
-            return c.registers ? Started().size() == 2 && Unfinished() != c.finished : Boxes() == 1;
-        })) << c.extractor;
-        EXPECT_EQ(Started().size(), c.registers ? 2u : 1u) << c.extractor;
-        EXPECT_EQ(Boxes(), c.registers ? 0u : 1u) << c.extractor;
-        EXPECT_EQ(Unfinished(), !c.finished) << c.extractor;
-        EXPECT_EQ(context.m_nInstallDone.load(), 1);
+        ASSERT_TRUE(WaitFor([&] { return context.m_nInstallDone.load() == 1; }));
+        const auto started = Started();
+        std::string ran;
+        for (const auto& s : started) ran += s.request.commandLine.starts_with(u"regsvr32") ? "r" : "x";
+        EXPECT_EQ(ran, c.ran);
+        {
+            std::lock_guard lock(fp.ui.mutex);
+            ASSERT_EQ(fp.ui.boxes.size(), c.box ? 1u : 0u);
+            if (c.box) EXPECT_EQ(toUtf8(fp.ui.boxes[0].text), c.box);
+        }
+        // While regsvr32 runs, a cut would leave a client marked unpacked.
+        if (c.mark && ran.find('r') != std::string::npos)
+            EXPECT_EQ(markAtRegistration, Bytes("unpacked"));
+        const auto after = fp.files.get(u"D:\\Korvanis\\install.unfinished");
+        EXPECT_EQ(after.has_value(), c.after != nullptr);
+        if (c.after && after) EXPECT_EQ(*after, c.after);
     }
 }
 
@@ -163,12 +209,14 @@ TEST_F(WorkerTest, OneLauncherInstallsAtATime) {
 }
 
 TEST_F(WorkerTest, RegistrationThatCannotStartIsReported) {
+    MarkInstallUnfinished(fp.platform, u"D:\\Korvanis");
     fp.processes.behaviour = [](const ProcessStart& r) {
         return r.commandLine.starts_with(u"regsvr32") ? std::optional<std::uint32_t>{}
                                                        : std::optional<std::uint32_t>{0};
     };
     Request(u"D:\\Korvanis");
     ASSERT_TRUE(WaitFor([&] { return context.m_nInstallDone.load() == 1; }));
+    EXPECT_FALSE(Unfinished());  // reported; the next start could do no better
     std::lock_guard lock(fp.ui.mutex);
     ASSERT_EQ(fp.ui.boxes.size(), 1u);
     EXPECT_EQ(fp.ui.boxes[0].text, u"regsvr32");

@@ -225,6 +225,26 @@ TEST_F(LauncherWindow, AnUnfinishedInstallationIsFinishedInItsOwnFolder) {
         EXPECT_FALSE(p.files.exists(u"D:\\Korvanis")) << toUtf8(from);
     }
 
+    // Cut between 7zr.exe and regsvr32: the next start, from the package,
+    // copies nothing and only registers.
+    p.system.currentDir = u"C:\\Games";
+    p.system.moduleFile = u"C:\\Games\\Login.exe";
+    p.files.put(u"C:\\Korvanis\\install.unfinished", "unpacked");
+    p.files.copies.clear();
+    std::size_t before = p.processes.started.size();
+    Open([&](FakeDialog& d, CLauncherDlg& dlg) {
+        EXPECT_TRUE(d.webViews[1]->isVisible());
+        EXPECT_EQ(dlg.m_szInstallDir.str(), u"C:\\Korvanis");
+        for (int i = 0; i < 5000 && dlg.m_installTask.m_nInstallDone.load() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    EXPECT_TRUE(p.files.copies.empty());
+    ASSERT_EQ(p.processes.started.size(), before + 1);
+    EXPECT_EQ(p.processes.started.back().request.commandLine,
+              u"regsvr32 /s C:\\Korvanis/bin/npKVNWebPlayer.dll");
+    EXPECT_FALSE(IsInstallUnfinished(p, u"C:\\Korvanis"));
+    EXPECT_FALSE(p.files.exists(u"D:\\Korvanis"));
+
     // Finished: the next start from the install folder goes straight to the login page.
     p.system.currentDir = u"C:\\Korvanis";
     p.system.moduleFile = u"C:\\Korvanis\\Login.exe";
@@ -236,20 +256,42 @@ TEST_F(LauncherWindow, AnUnfinishedInstallationIsFinishedInItsOwnFolder) {
     EXPECT_EQ(p.processes.started.size(), started);
 }
 
-TEST_F(LauncherWindow, AFirstInstallationIsMarkedUnfinishedUntilRegistered) {
-    p.files.put(u"C:\\Games\\Login.exe", "launcher");
-    std::vector<bool> marked;  // when 7zr.exe and regsvr32 start
-    p.processes.behaviour = [&](const ProcessStart&) -> std::optional<std::uint32_t> {
-        marked.push_back(IsInstallUnfinished(p, u"C:\\Korvanis"));
-        return 0;
-    };
-    Open([&](FakeDialog&, CLauncherDlg& dlg) {
-        for (int i = 0; i < 5000 && dlg.m_installTask.m_nInstallDone.load() == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    });
-    EXPECT_EQ(marked, (std::vector<bool>{true, true}));
-    EXPECT_FALSE(IsInstallUnfinished(p, u"C:\\Korvanis"));
-    EXPECT_EQ(p.files.copies.size(), 7u);
+TEST_F(LauncherWindow, AFirstInstallationIsMarkedUnfinishedUntilRegistrationHasRun) {
+    // Whatever the registration gives, once it has run (or could not be
+    // started and was reported) the next start, from the desktop link in the
+    // install folder, takes the login path: nothing is unpacked again.
+    using Code = std::optional<std::uint32_t>;
+    for (const Code registration : {Code{0}, Code{3}, Code{}}) {
+        SCOPED_TRACE(registration ? std::to_string(*registration) : "cannot start");
+        p.files.deleteFile(u"C:\\Korvanis\\Launcher.exe");
+        p.system.currentDir = u"C:\\Games";
+        p.system.moduleFile = u"C:\\Games\\Login.exe";
+        p.files.put(u"C:\\Games\\Login.exe", "launcher");
+        p.files.copies.clear();
+        std::vector<Bytes> marks;  // the mark when 7zr.exe and regsvr32 start
+        p.processes.behaviour = [&](const ProcessStart& r) -> Code {
+            marks.push_back(p.files.get(u"C:\\Korvanis\\install.unfinished").value_or("none"));
+            if (r.commandLine.starts_with(u"regsvr32")) return registration;
+            p.files.put(u"C:\\Korvanis\\Launcher.exe", "client");  // 7-Zip unpacks the client
+            return 0;
+        };
+        Open([&](FakeDialog&, CLauncherDlg& dlg) {
+            for (int i = 0; i < 5000 && dlg.m_installTask.m_nInstallDone.load() == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        EXPECT_EQ(marks, (std::vector<Bytes>{"", "unpacked"}));
+        EXPECT_FALSE(IsInstallUnfinished(p, u"C:\\Korvanis"));
+        EXPECT_EQ(p.files.copies.size(), 7u);
+
+        p.system.currentDir = u"C:\\Korvanis";
+        p.system.moduleFile = u"C:\\Korvanis\\Login.exe";
+        marks.clear();
+        Open([&](FakeDialog& d, CLauncherDlg&) {
+            EXPECT_TRUE(d.webViews[0]->isVisible());
+            EXPECT_FALSE(d.webViews[1]->isVisible());
+        });
+        EXPECT_TRUE(marks.empty());
+    }
 }
 
 TEST_F(LauncherWindow, TimerFollowsTheCountersAndSwitchesWhenInstalled) {

@@ -43,6 +43,39 @@ TEST(UninstallList, ReadAppendsTheFileAndKeepsTheListWhenItIsMissing) {
     EXPECT_EQ(list, (Entries{"earlier", "\\bin", "\\7zr.exe"}));
 }
 
+TEST(UninstallList, AReadErrorKeepsTheWholeLinesBeforeIt) {
+    struct Case {
+        const char* name;
+        Bytes text;
+        std::size_t errorAt;
+        Entries entries;
+    };
+    const Bytes three = "\\bin\r\n\\7zr.exe\r\n\\Launcher.exe\r\n";  // lines end at 5, 15, 30
+    const Case cases[] = {
+        {"in the third line", three, 20, {"\\bin", "\\7zr.exe"}},
+        {"right after a line feed", three, 16, {"\\bin", "\\7zr.exe"}},
+        {"between CR and LF", three, 15, {"\\bin"}},
+        {"at the last byte", three, 30, {"\\bin", "\\7zr.exe"}},
+        {"past the end", three, 31, {"\\bin", "\\7zr.exe", "\\Launcher.exe"}},
+        {"at the start", three, 0, {}},
+        // A cut line is not taken: it could name a shorter path.
+        {"in the first line", "\\binaries\n\\x\n", 4, {}},
+        {"in a last line without line feed", "\\a\n\\binaries", 7, {"\\a"}},
+        // The end-of-file byte ends the text before the error.
+        {"after an end-of-file byte", "\\a\n\\b\x1A\\c\n\\d\n", 9, {"\\a", "\\b"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::FakePlatform fp;
+        fp.files.addDrive(u'D');
+        fp.files.put(u"D:\\Korvanis\\Uninstall.list", c.text);
+        fp.files.failReadsFrom(u"D:\\Korvanis\\Uninstall.list", c.errorAt);
+        Entries list;
+        ReadUninstallList(fp.platform, u"D:\\Korvanis", list);
+        EXPECT_EQ(list, c.entries);
+    }
+}
+
 TEST(UninstallList, OnlyEntriesInsideTheLauncherFolderAreUsed) {
     struct Case {
         WString entry;  // owned: one case is built from a text holding a NUL

@@ -103,6 +103,12 @@ TEST_F(Uninstaller, FullRunUnregistersRemovesInOrderAndLogs) {
         deletionsWhenRegsvr32Ran = deleted.size();
         return 0;
     };
+    // The link icon a platform keeps beside the launcher goes with the links.
+    fp.files.put(u"D:\\Korvanis\\Login.png", "icon");
+    fp.shell.madeForLinks = [](const WString& target) {
+        return target == u"D:\\Korvanis\\Login.exe" ? std::vector<WString>{u"D:\\Korvanis\\Login.png"}
+                                                      : std::vector<WString>{};
+    };
     bool closedByWorker = true;
     const int result = Run([&](FakeDialog& d, CUninstallDlg& dlg) {
         EXPECT_EQ(d.icon, IDR_MAINFRAME);
@@ -114,6 +120,7 @@ TEST_F(Uninstaller, FullRunUnregistersRemovesInOrderAndLogs) {
                           u"a.dat\n"
                           u"D:\\Korvanis\\Launcher.exe\n"
                           u"D:\\Korvanis\\kvnversion.ini\n"
+                          u"D:\\Korvanis\\Login.png\n"
                           u"Korvane.lnk\n"
                           u"卸载游戏.lnk\n"
                           u"卸载成功！\n");
@@ -137,6 +144,7 @@ TEST_F(Uninstaller, FullRunUnregistersRemovesInOrderAndLogs) {
                            u"D:\\Korvanis\\Launcher.exe", u"D:\\Korvanis\\kvnversion.ini",
                            u"C:\\Users\\player\\Desktop/KorvaneWeb.lnk",
                            u"C:\\Users\\player\\Desktop/Korvane.lnk",
+                           u"D:\\Korvanis\\Login.png",
                            u"C:\\Users\\player\\Programs/Korvane\\Korvane.lnk",
                            u"C:\\Users\\player\\Programs/Korvane\\卸载游戏.lnk"}));
     EXPECT_FALSE(Has(u"D:\\Korvanis\\bin"));
@@ -268,26 +276,44 @@ TEST_F(Uninstaller, AStartMenuFolderThatIsALinkGoesAsALink) {
 // ---------------------------------------------------------------- folder walks
 
 TEST_F(Uninstaller, SkinBitmapsKeepTheirFolderAndTheRunningLauncherStays) {
-    // An empty line names the launcher folder itself.
-    fp.files.put(u"D:\\Korvanis\\Uninstall.list", "\\bin\r\n\r\n");
-    fp.files.put(u"D:\\Korvanis\\bin\\LauncherDlg.bmp", "1");
-    fp.files.put(u"D:\\Korvanis\\bin\\x\\Launcherdlg.bmp", "2");
-    fp.files.put(u"D:\\Korvanis\\bin\\y\\old_launcherdlg.bmp", "3");
-    fp.files.put(u"D:\\Korvanis\\bin\\z\\LAUNCHERDLG.BMP", "4");  // not one of the three spellings
-    fp.files.put(u"D:\\Korvanis\\LauncherDlg.bmp", "5");
-    Run([&](FakeDialog& d, CUninstallDlg& dlg) {
-        StartAndFinish(d, dlg);
-        EXPECT_NE(Log(d).find(u"\nLogin.exe\n"), WString::npos);  // logged, yet it stays
-        EXPECT_EQ(Log(d).find(u"LauncherDlg.bmp"), WString::npos);
-    });
-    for (const char16_t* kept : {u"D:\\Korvanis\\bin\\LauncherDlg.bmp", u"D:\\Korvanis\\bin\\x\\Launcherdlg.bmp",
-                                 u"D:\\Korvanis\\bin\\y\\old_launcherdlg.bmp", u"D:\\Korvanis\\LauncherDlg.bmp",
-                                 u"D:\\Korvanis\\Login.exe"})
-        EXPECT_TRUE(Has(kept)) << toUtf8(kept);
-    for (const char16_t* gone : {u"D:\\Korvanis\\bin\\z", u"D:\\Korvanis\\bin\\npKVNWebPlayer.dll",
-                                 u"D:\\Korvanis\\bin\\sub", u"D:\\Korvanis\\Launcher.exe",
-                                 u"D:\\Korvanis\\Uninstall.list"})
-        EXPECT_FALSE(Has(gone)) << toUtf8(gone);
+    // An empty line names the launcher folder itself; the launcher is also
+    // listed in two spellings. Where the platform would let it be deleted
+    // (Linux), it stays all the same.
+    for (const bool platformRefuses : {true, false}) {
+        SCOPED_TRACE(platformRefuses ? "deletion refused" : "deletion allowed");
+        deleted.clear();
+        fp.files.refuseDelete = [&](const WString& path) {
+            deleted.push_back(path);
+            return platformRefuses && fp.files.canonical(path) == u"D:\\Korvanis\\Login.exe";
+        };
+        fp.files.put(u"D:\\Korvanis\\Uninstall.list", "\\bin\r\n\\Login.exe\r\n\\.\\LOGIN.EXE\r\n\r\n");
+        fp.files.put(u"D:\\Korvanis\\bin\\LauncherDlg.bmp", "1");
+        fp.files.put(u"D:\\Korvanis\\bin\\x\\Launcherdlg.bmp", "2");
+        fp.files.put(u"D:\\Korvanis\\bin\\y\\old_launcherdlg.bmp", "3");
+        fp.files.put(u"D:\\Korvanis\\bin\\z\\LAUNCHERDLG.BMP", "4");  // not one of the three spellings
+        fp.files.put(u"D:\\Korvanis\\bin\\npKVNWebPlayer.dll", "plug-in");
+        fp.files.put(u"D:\\Korvanis\\Launcher.exe", "client");
+        fp.files.put(u"D:\\Korvanis\\LauncherDlg.bmp", "5");
+        Run([&](FakeDialog& d, CUninstallDlg& dlg) {
+            StartAndFinish(d, dlg);
+            // Logged, yet it stays: by its full path where listed, by its
+            // name in the walk of its folder.
+            EXPECT_NE(Log(d).find(u"\nD:\\Korvanis\\Login.exe\n"), WString::npos);
+            EXPECT_NE(Log(d).find(u"\nD:\\Korvanis\\.\\LOGIN.EXE\n"), WString::npos);
+            EXPECT_NE(Log(d).find(u"\nLogin.exe\n"), WString::npos);
+            EXPECT_EQ(Log(d).find(u"LauncherDlg.bmp"), WString::npos);
+        });
+        for (const WString& path : deleted)
+            EXPECT_NE(fp.files.canonical(path), u"D:\\Korvanis\\Login.exe") << "deletion asked for";
+        for (const char16_t* kept : {u"D:\\Korvanis\\bin\\LauncherDlg.bmp", u"D:\\Korvanis\\bin\\x\\Launcherdlg.bmp",
+                                     u"D:\\Korvanis\\bin\\y\\old_launcherdlg.bmp", u"D:\\Korvanis\\LauncherDlg.bmp",
+                                     u"D:\\Korvanis\\Login.exe"})
+            EXPECT_TRUE(Has(kept)) << toUtf8(kept);
+        for (const char16_t* gone : {u"D:\\Korvanis\\bin\\z", u"D:\\Korvanis\\bin\\npKVNWebPlayer.dll",
+                                     u"D:\\Korvanis\\bin\\sub", u"D:\\Korvanis\\Launcher.exe",
+                                     u"D:\\Korvanis\\Uninstall.list"})
+            EXPECT_FALSE(Has(gone)) << toUtf8(gone);
+    }
 }
 
 TEST_F(Uninstaller, AMissingStartMenuFolderIsReportedNearTheEnd) {

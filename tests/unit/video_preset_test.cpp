@@ -189,6 +189,8 @@ TEST_F(VideoWindow, OpeningChecksTheStoredLevelAndHidesThePages) {
         {"[GameVideoSetting]\r\nSettingValue=-1\r\n", "00000"},  // negative checks none
         {"[GameVideoSetting]\r\nSettingUpdate=1\r\n", "00100"},  // no key: 2
         {"[GameVideoSetting]\r\nSettingValue=high\r\n", "10000"},  // no digits read as 0
+        {"[GameVideoSetting]\r\nSettingValue=\r\n", "00100"},      // empty: 2
+        {"[GameVideoSetting]\r\nSettingValue=  \r\n", "00100"},
         {nullptr, "00100"},                                         // no file: 2
     };
     Open([&](FakeDialog& d, CLauncherDlg& dlg) {

@@ -184,9 +184,15 @@ TEST_F(Services, StreamedOutputAndReplacingInOneStep) {
 TEST_F(Services, ProfileFilesReadAndWriteKeys) {
     auto& profiles = services.profiles();
     const WString ini = dir / u"LoginExeVersionInfo.ini";
-    ASSERT_TRUE(files.writeFile(ini, "[VersionInfo]\r\nLoginExeVer=5\r\nName=abc\r\n[Other]\r\nK=1\r\n"));
+    ASSERT_TRUE(files.writeFile(ini, "[VersionInfo]\r\nLoginExeVer=5\r\nName=abc\r\nEmpty=\r\n"
+                                     "Blank=   \r\n[Other]\r\nK=1\r\n"));
     EXPECT_EQ(profiles.getInt(u"VersionInfo", u"LoginExeVer", 0, ini), 5);
     EXPECT_EQ(profiles.getInt(u"versioninfo", u"missing", 77, ini), 77);
+    // An empty value reads as the default, a value without digits as 0:
+    // the Linux build reads them the same way.
+    EXPECT_EQ(profiles.getInt(u"VersionInfo", u"Empty", 77, ini), 77);
+    EXPECT_EQ(profiles.getInt(u"VersionInfo", u"Blank", 77, ini), 77);
+    EXPECT_EQ(profiles.getInt(u"VersionInfo", u"Name", 77, ini), 0);
     EXPECT_EQ(profiles.getString(u"VersionInfo", u"Name", ini, 64), WString(u"abc"));
     EXPECT_FALSE(profiles.getString(u"VersionInfo", u"Name", ini, 3)) << "a cut text is refused";
     EXPECT_EQ(profiles.getString(u"VersionInfo", u"Name", ini, 4), WString(u"abc"));

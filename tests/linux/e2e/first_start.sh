@@ -4,7 +4,8 @@
 # (drive C lies in a folder whose name holds a "%").
 # Then a first installation killed (kill -9) at several points is finished
 # by the next start, from the package, the desktop link or the start-menu
-# link; and the close button closes the window at once during installation,
+# link (only registered when the client was unpacked); a registration that
+# fails is not done again by the next start; and the close button closes the window at once during installation,
 # while a new start is let in and ends at the login page.
 # Usage: first_start.sh <build dir> <source dir>; needs a display (Xvfb).
 set -euo pipefail
@@ -164,7 +165,31 @@ touch "$gates/7zr.go"
 wait_for 600 test -e "$gates/regsvr32.started" || fail "regsvr32 not started"
 kill -9 $victim; wait $victim 2>/dev/null || true
 kill -9 $(cat "$gates/regsvr32.started")
+[ "$(cat "$inst/install.unfinished")" = unpacked ] || fail "the client was not marked unpacked"
 expect_repaired "between 7zr.exe and regsvr32, started again from the start-menu link" start_link "$menu_link"
+[ "$(wc -l < "$gates/7zr.started")" = 1 ] || fail "the repair unpacked the client again"
+echo "ok: the repair only registered"
+
+# ---- A registration that runs but fails counts as done: no message, the
+# login page; the next start takes the login path and unpacks nothing.
+fresh_machine
+touch "$gates/7zr.go" "$gates/regsvr32.go"
+pages=$(requests_for /micro/)
+waits=$(requests_for /micro/waiting.php)
+(cd "$pkg" && KORVANE_REGSVR32_FAIL=5 exec ./Login.exe) & failing=$!; pids+=($failing)
+wait_for 600 test -e "$gates/regsvr32.started" || fail "regsvr32 not started"
+wait_for 300 login_pages_at_least $((pages + 1)) || fail "no login page after a failed registration"
+[ ! -e "$inst/install.unfinished" ] || fail "a failed registration left the installation unfinished"
+registered && fail "registered although regsvr32 failed"
+window_of $failing "Login" >/dev/null 2>&1 && fail "a message for a registration that ran"
+kill $failing; wait $failing 2>/dev/null || true
+start_link "$desk_link"
+wait_for 300 login_pages_at_least $((pages + 2)) || fail "no login page on the start after a failed registration"
+[ "$(requests_for /micro/waiting.php)" = $((waits + 1)) ] || fail "the next start took the installation path"
+[ "$(wc -l < "$gates/7zr.started")" = 1 ] || fail "the next start unpacked the client again"
+[ "$(wc -l < "$gates/regsvr32.started")" = 1 ] || fail "the next start registered again"
+kill $started; wait $started 2>/dev/null || true
+echo "ok: a failed registration counts as done; the next start goes to the login page"
 
 # ---- The close button during installation: the window goes at once; the
 # work in hand is finished in the background, and a new start meanwhile is

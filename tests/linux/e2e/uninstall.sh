@@ -3,7 +3,8 @@
 # command (Login.exe -Uninstall from the install folder) asks first, then
 # unregisters the plug-in, removes the listed files and folders and the
 # links, keeps the skin and the running launcher, and its button, now
-# "确定", ends it with 0.
+# "确定", ends it with 0. A list that covers the launcher's folder keeps the
+# running launcher.
 # A hostile list and links to outside folders cost no file outside the
 # install folder.
 # Usage: uninstall.sh <build dir> <source dir>; needs a display (Xvfb).
@@ -53,6 +54,7 @@ wait_for 100 bash -c "! grep -q '^Path=' '$registry'" || fail "plug-in not unreg
 wait_for 100 bash -c "[ ! -e '$menu' ] && [ ! -e '$HOME/Desktop/Korvane.desktop' ]" || fail "links not removed"
 for f in kvnversion.ini KVNClient.7z 7zr.exe; do [ ! -e "$inst/$f" ] || fail "$f left"; done
 for f in LauncherDlg.bmp Login.exe; do [ -e "$inst/$f" ] || fail "$f removed"; done
+[ ! -e "$inst/Login.png" ] || fail "the links' icon Login.png was left"
 echo "ok: plug-in unregistered, listed files and links removed, skin and launcher kept"
 lost=$((before - $(count_outside)))
 echo "files lost outside the install folder: $lost (of $before)"
@@ -74,3 +76,21 @@ done
 wait_exit $un 100 || fail "the uninstaller did not end"
 [ "$exit_code" = 0 ] || fail "the uninstaller ended with $exit_code"
 echo "ok: the uninstaller ends with 0"
+
+# A list that covers the launcher's folder, and the launcher by name: the
+# running launcher is logged and stays, and so does its folder; the rest of
+# the folder goes.
+mkdir -p "$menu" "$inst/sub"
+echo x > "$inst/extra.txt"; echo y > "$inst/sub/y.txt"
+printf '\\Login.exe\r\n\r\n' > "$inst/Uninstall.list"
+./Login.exe -Uninstall & un=$!; pids+=($un)
+wait_for 200 window_of $un "Login" || fail "no uninstall question (second run)"
+dismiss_box $un Login || fail "the question did not take Enter (second run)"
+# The start-menu folder goes after the list: the walk is over then.
+wait_for 300 bash -c "[ ! -e '$menu' ]" || fail "the second run did not finish"
+for f in extra.txt sub Uninstall.list LoginExeVersionInfo.ini; do [ ! -e "$inst/$f" ] || fail "$f left in the launcher's folder"; done
+[ -e "$inst/Login.exe" ] || fail "the running launcher was removed"
+[ -e "$inst/LauncherDlg.bmp" ] || fail "the skin was removed"
+kill -0 $un || fail "the launcher ended during the run"
+kill $un; wait $un 2>/dev/null || true
+echo "ok: a list covering the launcher's folder keeps the running launcher and its folder"

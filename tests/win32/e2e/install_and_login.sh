@@ -6,7 +6,8 @@
 # game client (kvnlogin.dat, Launcher.exe started) and ends with code 0.
 # The installed uninstaller, given a hostile list (and a junction to an
 # outside folder when this Wine can make one), removes nothing outside
-# C:\Korvanis.
+# C:\Korvanis. A registration that fails counts as done: the next start
+# goes to the login page without unpacking the client again.
 source "$(dirname "$0")/e2e_lib.bash" "$1" "$2" "$0"
 
 start_server
@@ -96,6 +97,40 @@ if [ "$PACKAGE" = "$BUILD/package" ]; then
   [ "$lost" = 0 ] || fail "the uninstaller removed $lost files outside C:\\Korvanis"
   [ -e "$INSTALL/jn" ] && fail "a listed junction was left"
   pass "uninstaller: hostile list and $junctions junctions, nothing outside C:\\Korvanis removed"
+fi
+
+if [ "$PACKAGE" = "$BUILD/package" ]; then
+  # ---- a registration that runs but fails counts as done: the login page
+  # follows, and the next start takes the login path without unpacking
+  logins() { grep -c '"target": "/micro/",' "$SCRATCH/server.log" || true; }
+  waits() { grep -c '"target": "/micro/waiting.php"' "$SCRATCH/server.log" || true; }
+  reset_machine
+  pages=$(logins) waiting=$(waits)
+  KORVANE_REGSVR32_FAIL=1 start_login "$FOLDER"
+  pid=$LAST_PID
+  win=$(wait_window 'Korvane安装程序' 120) || fail "failing registration: no launcher window"
+  for _ in $(seq 1 480); do [ "$(logins)" -gt "$pages" ] && break; sleep 0.25; done
+  [ "$(logins)" -gt "$pages" ] || fail "failing registration: no login page after the installation"
+  [ ! -e "$INSTALL/install.unfinished" ] || fail "a failed registration left the installation unfinished"
+  wine reg query 'HKCU\SOFTWARE\MozillaPlugins\korvane.net/KVNWebPlayer' /v Path >/dev/null 2>&1 \
+    && fail "registered although the plug-in refused"
+  window_exists 'Login' && fail "a message for a registration that ran"
+  click_close_button "$win"
+  wait_exit "$pid" 30 || fail "failing registration: the close button did not end the launcher"
+  # A byte added to the unpacked plug-in would go if the client were unpacked again.
+  printf 'x' >> "$INSTALL/bin/npKVNWebPlayer.dll"
+  size=$(stat -c %s "$INSTALL/bin/npKVNWebPlayer.dll")
+  pages=$(logins) waiting=$(waits)
+  start_login "$INSTALL"
+  pid=$LAST_PID
+  win=$(wait_window 'Korvane安装程序' 120) || fail "after a failed registration: no launcher window"
+  for _ in $(seq 1 240); do [ "$(logins)" -gt "$pages" ] && break; sleep 0.25; done
+  [ "$(logins)" -gt "$pages" ] || fail "after a failed registration: no login page"
+  [ "$(waits)" = "$waiting" ] || fail "after a failed registration the next start installed again"
+  [ "$(stat -c %s "$INSTALL/bin/npKVNWebPlayer.dll")" = "$size" ] || fail "the client was unpacked again"
+  click_close_button "$win"
+  wait_exit "$pid" 30 || fail "after a failed registration: the close button did not end the launcher"
+  pass "a failed registration counts as done: the next start goes to the login page, nothing unpacked"
 fi
 
 # ---- client present: nothing copied; the login hand-off
