@@ -34,6 +34,9 @@ kvn_cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   for p in $(kvn_strays); do kill "$p" 2>/dev/null || true; done
   cd /
+  # A process that was just told to end (a web view's helper) may still be
+  # writing its cache: try again briefly rather than fail a passed check.
+  for _ in 1 2 3 4 5; do rm -rf "$state" 2>/dev/null && return 0; sleep 0.5; done
   rm -rf "$state"
 }
 

@@ -84,7 +84,7 @@ mkdir -p "$menu" "$inst/sub"
 echo x > "$inst/extra.txt"; echo y > "$inst/sub/y.txt"
 printf '\\Login.exe\r\n\r\n' > "$inst/Uninstall.list"
 ./Login.exe -Uninstall & un=$!; pids+=($un)
-wait_for 200 window_of $un "Login" || fail "no uninstall question (second run)"
+wait_for 300 window_of $un "Login" || fail "no uninstall question (second run)"
 dismiss_box $un Login || fail "the question did not take Enter (second run)"
 # The start-menu folder goes after the list: the walk is over then.
 wait_for 300 bash -c "[ ! -e '$menu' ]" || fail "the second run did not finish"
