@@ -148,6 +148,25 @@ void CLauncherDlg::StopInstallWorker() {
 
 void CLauncherDlg::RunStartup() {
     FindInstallDir(*this);
+    // A client whose plug-in did not register has no registry value to be
+    // found by: a start from elsewhere (the package, say) finds it finished
+    // in the install folder of a drive the choice can take, rather than
+    // installing it all again.
+    if (!IsClientInstalled(*this)) {
+        int count = kDriveCapacity;
+        std::array<WString, kDriveCapacity> descriptions{};
+        std::array<std::uint64_t, kDriveCapacity> freeBytes{};
+        std::array<char16_t, kDriveCapacity> letters{};
+        SurveyDrives(m_platform, count, descriptions.data(), freeBytes.data(), letters.data());
+        for (int i = 0; i < std::min(count, 2); ++i) {
+            const WString folder = DefaultInstallDir(letters[i]);
+            if (m_platform.files.exists(folder + u"/Launcher.exe") &&
+                !IsInstallUnfinished(m_platform, folder)) {
+                m_szInstallDir.assign(folder);
+                break;
+            }
+        }
+    }
     // A client whose installation was cut short (a kill, a power cut, a
     // failed extraction) is not installed yet: the installation path
     // finishes it.

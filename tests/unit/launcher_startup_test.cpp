@@ -291,6 +291,20 @@ TEST_F(LauncherWindow, AFirstInstallationIsMarkedUnfinishedUntilRegistrationHasR
             EXPECT_FALSE(d.webViews[1]->isVisible());
         });
         EXPECT_TRUE(marks.empty());
+
+        // From the package too, though the plug-in left no registry value
+        // where it failed: the finished client is found in its folder.
+        p.system.currentDir = u"C:\\Games";
+        p.system.moduleFile = u"C:\\Games\\Login.exe";
+        p.files.copies.clear();
+        Open([&](FakeDialog& d, CLauncherDlg& dlg) {
+            EXPECT_TRUE(d.webViews[0]->isVisible());
+            EXPECT_FALSE(d.webViews[1]->isVisible());
+            EXPECT_EQ(dlg.m_szInstallDir.str(), u"C:\\Korvanis");
+            EXPECT_EQ(dlg.m_wndLoginPage.m_strClientDir, u"C:\\Korvanis");
+        });
+        EXPECT_TRUE(marks.empty());
+        EXPECT_TRUE(p.files.copies.empty());
     }
 }
 
