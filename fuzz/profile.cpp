@@ -1,7 +1,7 @@
 // INI files as the Linux backend reads and writes them (the version record
 // LoginExeVersionInfo.ini, GameVideoSetting.ini). Properties:
-// - a number reads as C's strtol reads the value's text; a missing key
-//   reads as the default;
+// - a number reads as C's strtol reads the value's text; a missing key or
+//   an empty value reads as the default (as GetPrivateProfileIntW has it);
 // - a value written reads back as written, and every other key keeps the
 //   value it had.
 #include <sys/stat.h>
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto text = profiles->getString(k.section, k.key, kPath, 1 << 20);
         const int a = profiles->getInt(k.section, k.key, -1, kPath);
         const int b = profiles->getInt(k.section, k.key, -2, kPath);
-        if (!text) {
+        if (!text || text->empty()) {
             KVN_PROPERTY(a == -1 && b == -2);
         } else {
             KVN_PROPERTY(a == b);
