@@ -360,6 +360,15 @@ TEST(CompleteFiles, ProgramsAreWholeImagesOfTheirOwnKind) {
     Put32(farSection, 0x58 + 240 + 20, 0xfffffff0);  // raw data beyond the end
     for (const Bytes& b : {console, dll, pe32, arm, farSection})
         EXPECT_FALSE(IsCompleteProgram(b, ProgramKind::WindowsGuiX64));
+    // An Authenticode-signed program: the certificate table lies after the
+    // sections, aligned to 8 bytes, named by its file offset; cut, it is
+    // not whole.
+    Bytes signedPe = pe + Bytes(4, '\0') + Bytes(16, 'S');
+    Put32(signedPe, 0x58 + 112 + 4 * 8, pe.size() + 4);
+    Put32(signedPe, 0x58 + 112 + 4 * 8 + 4, 16);
+    EXPECT_TRUE(IsCompleteProgram(signedPe, ProgramKind::WindowsGuiX64));
+    EXPECT_FALSE(IsCompleteProgram(signedPe.substr(0, signedPe.size() - 1),
+                                   ProgramKind::WindowsGuiX64));
     Bytes elf = Program(ProgramKind::Elf, "body");
     Bytes elf32 = elf, relocatable = elf, noLoad = elf, farSections = elf;
     elf32[4] = 1;

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Login.exe under Wine updates itself: the download server's record names a
-# newer launcher. Served first with a valid length but a signature that does
-# not match it, the launcher is refused ten times and not handed over; the
-# running launcher says so, stays as it was (its stored record too) and goes
-# on to the login page. A signed record that rolls a number back, and one
-# that raises the launcher without naming its digest, change nothing.
+# newer launcher, Authenticode-signed as a release is. Served first with a
+# valid length but a signature that does not match it, the launcher is
+# refused ten times and not handed over; the running launcher says so,
+# stays as it was (its stored record too) and goes on to the login page. A
+# signed record that rolls a number back, and one that raises the launcher
+# without naming its digest, change nothing.
 # Served with its own signature, the running one fetches it as TmpLogin.exe,
 # starts update.exe hidden from its folder and ends with 0; update.exe puts
 # the new launcher in place and starts it, and that one, now current, shows
@@ -14,14 +15,32 @@ source "$(dirname "$0")/e2e_lib.bash" "$1" "$2" "$0"
 UPDATE_EXE=$BUILD/standins/client/update.exe
 [ -f "$UPDATE_EXE" ] || fail "the stand-in update.exe is not built"
 
-# A site whose download area offers launcher version 5 (a copy of this
-# build's Login.exe with a marker appended, to tell the two apart), signed
-# with the demo key this build trusts; the launcher for now carries the
-# signature of another file.
+# A site whose download area offers launcher version 5: this build's
+# Login.exe signed as a release is, Authenticode first (a throw-away
+# code-signing certificate; its signature also tells the two apart), then
+# the Ed25519 signature with the demo key this build trusts. The launcher
+# for now carries the Ed25519 signature of another file.
 SITE=$SCRATCH/site
 cp -r "$BUILD/standins/site" "$SITE"
-cp "$LOGIN_EXE" "$SITE/download/Login.exe"
-printf 'KVN-NEW-LAUNCHER' >> "$SITE/download/Login.exe"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Korvane test signer" \
+  -addext "extendedKeyUsage=codeSigning" -addext "keyUsage=digitalSignature" \
+  -keyout "$SCRATCH/code.key" -out "$SCRATCH/code.pem" >/dev/null 2>&1 || fail "openssl made no certificate"
+rm -f "$SITE/download/Login.exe"
+osslsigncode sign -certs "$SCRATCH/code.pem" -key "$SCRATCH/code.key" -h sha256 -n Korvane \
+  -in "$LOGIN_EXE" -out "$SITE/download/Login.exe" >"$SCRATCH/authenticode.out" 2>&1 ||
+  { cat "$SCRATCH/authenticode.out"; fail "osslsigncode did not sign Login.exe"; }
+# The certificate is its own root: trusted for this check, the chain holds
+# and the digest in the signature is the file's.
+osslsigncode verify -CAfile "$SCRATCH/code.pem" -in "$SITE/download/Login.exe" >"$SCRATCH/verify.out" 2>&1 ||
+  { cat "$SCRATCH/verify.out"; fail "osslsigncode verify refused the signed Login.exe"; }
+current=$(sed -n 's/^Current message digest *: *\([0-9A-F]*\).*/\1/p' "$SCRATCH/verify.out")
+calculated=$(sed -n 's/^Calculated message digest *: *\([0-9A-F]*\).*/\1/p' "$SCRATCH/verify.out")
+[ -n "$current" ] && [ "$current" = "$calculated" ] || fail "the Authenticode digest does not match the file"
+osslsigncode verify -CAfile "$SCRATCH/code.pem" -in "$LOGIN_EXE" >/dev/null 2>&1 &&
+  fail "osslsigncode verify took the unsigned Login.exe"
+osslsigncode remove-signature -in "$SITE/download/Login.exe" -out "$SCRATCH/stripped.exe" >/dev/null 2>&1
+cmp -s "$SCRATCH/stripped.exe" "$LOGIN_EXE" || fail "without its Authenticode signature the file is not the build's"
+pass "Login.exe Authenticode-signed and verified (digest $current); without the signature it is the build's file"
 # The signed record names the launcher it announces.
 printf '[VersionInfo]\r\nLoginExeVersionNumber=5\r\nDlgBackVersionNumber=1\r\nVersionNumber=100\r\nLoginExeSha256=%s\r\nLoginExeSize=%s\r\n' \
   "$(sha256sum < "$SITE/download/Login.exe" | cut -d' ' -f1)" "$(stat -c %s "$SITE/download/Login.exe")" \
