@@ -197,6 +197,9 @@ GdkPixbuf* LoadBmpFile(const std::string& path) {
     return picture;
 }
 
+// KORVANE_RES_DIR, else a "res" folder beside the program or above it (a
+// program in the build tree finds the sources' one), else "res". No build
+// folder is compiled in, so that builds in different folders are the same.
 std::string ResourceFolder() {
     if (const char* env = getenv("KORVANE_RES_DIR")) return env;
     char buf[4096];
@@ -204,15 +207,13 @@ std::string ResourceFolder() {
     if (n > 0) {
         buf[n] = 0;
         std::string dir(buf);
-        dir = dir.substr(0, dir.rfind('/'));
-        std::string candidate = dir + "/res";
-        if (g_file_test((candidate + "/bitmaps").c_str(), G_FILE_TEST_IS_DIR)) return candidate;
+        for (int up = 0; up <= 4 && dir.rfind('/') != std::string::npos; ++up) {
+            dir = dir.substr(0, dir.rfind('/'));
+            const std::string candidate = dir + "/res";
+            if (g_file_test((candidate + "/bitmaps").c_str(), G_FILE_TEST_IS_DIR)) return candidate;
+        }
     }
-#ifdef KVN_RES_DIR
-    return KVN_RES_DIR;
-#else
     return "res";
-#endif
 }
 
 // ------------------------------------------------------------- GtkUi
