@@ -39,5 +39,4 @@ cmake --build build/win32 -j2
 export WINEPREFIX="$(mktemp -d /tmp/kvn-wine.XXXXXX)"
 export WINEDEBUG=-all
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
-bash scripts/wine-prefix.sh
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c 'cd build/win32 && ctest --output-on-failure --timeout 300'
+xvfb-run -a -s "-screen 0 1280x800x24" bash -c 'bash scripts/wine-prefix.sh && cd build/win32 && ctest --output-on-failure --timeout 300'

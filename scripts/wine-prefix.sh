@@ -43,3 +43,6 @@ open(out, "w", encoding="utf-16", newline="\r\n").write("\n".join(lines) + "\n")
 PY
 wine reg import "$(winepath -w "$reg")" >/dev/null 2>&1 || { echo "wine-prefix.sh: the font links were not written" >&2; exit 1; }
 touch "$mark"
+# Wine's processes of this set-up end before the caller's start: a desktop
+# process started here without a display would serve the caller's windows.
+wineserver -w
