@@ -20,7 +20,7 @@ bool startsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
 }
 
 // Blanks (the space and the other Unicode spaces and line separators) and
-// control characters (C0, DEL, C1).
+// control characters (U+0000 to U+001F, DEL, U+0080 to U+009F).
 bool isBlankOrControl(char16_t c) {
     if (c <= 0x20 || (c >= 0x7F && c <= 0xA0)) return true;
     if (c >= 0x2000 && c <= 0x200A) return true;

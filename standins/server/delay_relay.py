@@ -19,17 +19,12 @@ import sys
 import threading
 import time
 
-from loopback import serve_until_stopped
+from loopback import LoopbackServer, serve_until_stopped
 
 
-class Server(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
+class Server(LoopbackServer):
     def __init__(self, addr, opts):
-        super().__init__(addr, Handler)
-        self.opts = opts
-        self.log_lock = threading.Lock()
+        super().__init__(addr, Handler, opts)
 
 
 class Handler(socketserver.BaseRequestHandler):
@@ -40,9 +35,7 @@ class Handler(socketserver.BaseRequestHandler):
         if not path or not data.startswith(self.METHODS):
             return
         line = data.split(b"\r\n", 1)[0].decode("latin-1")
-        with self.server.log_lock:
-            with open(path, "a") as f:
-                f.write("%d %s\n" % (int(time.time() * 1000), line))
+        self.server.append_line(path, "%d %s" % (int(time.time() * 1000), line))
 
     def handle(self):
         delay = self.server.opts.delay_ms / 1000.0

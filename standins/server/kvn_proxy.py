@@ -22,20 +22,15 @@ import sys
 import threading
 import urllib.parse
 
-from loopback import serve_until_stopped
+from loopback import LoopbackServer, serve_until_stopped
 
 HOP_BY_HOP = {"connection", "proxy-connection", "keep-alive", "proxy-authorization",
               "te", "trailer", "upgrade"}
 
 
-class Server(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
+class Server(LoopbackServer):
     def __init__(self, addr, opts):
-        super().__init__(addr, Handler)
-        self.opts = opts
-        self.log_lock = threading.Lock()
+        super().__init__(addr, Handler, opts)
 
 
 def loopback(host):
@@ -87,9 +82,7 @@ class Handler(socketserver.StreamRequestHandler):
             return
         entry = json.dumps({"method": method, "target": target, "version": version,
                             "headers": {n: v for n, v in headers}}, ensure_ascii=False)
-        with self.server.log_lock:
-            with open(path, "a", encoding="utf-8") as f:
-                f.write(entry + "\n")
+        self.server.append_line(path, entry)
 
     def serve_one(self):
         line = self.rfile.readline(65537)

@@ -26,7 +26,7 @@ import threading
 import time
 import urllib.parse
 
-from loopback import serve_until_stopped
+from loopback import LoopbackServer, serve_until_stopped
 
 REASONS = {200: "OK", 301: "Moved Permanently", 302: "Found", 304: "Not Modified",
            400: "Bad Request", 403: "Forbidden", 404: "Not Found", 500: "Internal Server Error",
@@ -38,14 +38,9 @@ TYPES = {".html": "text/html; charset=utf-8", ".htm": "text/html; charset=utf-8"
          ".json": "application/json"}
 
 
-class Server(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
+class Server(LoopbackServer):
     def __init__(self, addr, opts):
-        super().__init__(addr, Handler)
-        self.opts = opts
-        self.log_lock = threading.Lock()
+        super().__init__(addr, Handler, opts)
         self.stopping = threading.Event()
 
 
@@ -84,10 +79,7 @@ class Handler(socketserver.StreamRequestHandler):
             return
         entry = json.dumps({"method": method, "target": target, "version": version,
                             "headers": {n: v for n, v in headers}}, ensure_ascii=False)
-        with self.server.log_lock:
-            with open(path, "a", encoding="utf-8") as f:
-                f.write(entry + "\n")
-                f.flush()
+        self.server.append_line(path, entry)
 
     def rules(self):
         path = self.server.opts.rules
@@ -166,9 +158,7 @@ class Handler(socketserver.StreamRequestHandler):
         finally:
             if self.server.opts.sent_log and self.body_bytes:
                 line = json.dumps({"answered": target, "body_bytes": self.body_bytes})
-                with self.server.log_lock:
-                    with open(self.server.opts.sent_log, "a", encoding="utf-8") as f:
-                        f.write(line + "\n")
+                self.server.append_line(self.server.opts.sent_log, line)
 
     def answer(self, method, target):
         if method not in ("GET", "HEAD"):
