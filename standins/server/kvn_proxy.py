@@ -15,14 +15,12 @@ closed without an answer: a proxy that fails.
 """
 import argparse
 import ipaddress
-import json
 import socket
-import socketserver
 import sys
 import threading
 import urllib.parse
 
-from loopback import LoopbackServer, serve_until_stopped
+from loopback import LoopbackServer, RequestHandler, serve_until_stopped
 
 HOP_BY_HOP = {"connection", "proxy-connection", "keep-alive", "proxy-authorization",
               "te", "trailer", "upgrade"}
@@ -58,17 +56,11 @@ def pipe(src, dst):
         pass
 
 
-class Handler(socketserver.StreamRequestHandler):
+class Handler(RequestHandler):
     timeout = 60
     # Unbuffered: the head is read byte by byte, so whatever follows it is
     # still in the socket when the relay starts.
     rbufsize = 0
-
-    def handle(self):
-        try:
-            self.serve_one()
-        except (OSError, ValueError):
-            pass
 
     def answer(self, status, reason):
         body = ("%d %s\n" % (status, reason)).encode()
@@ -76,28 +68,11 @@ class Handler(socketserver.StreamRequestHandler):
                           % (status, reason, len(body))).encode("latin-1") + body)
         self.wfile.flush()
 
-    def write_log(self, method, target, version, headers):
-        path = self.server.opts.log
-        if not path:
-            return
-        entry = json.dumps({"method": method, "target": target, "version": version,
-                            "headers": {n: v for n, v in headers}}, ensure_ascii=False)
-        self.server.append_line(path, entry)
-
     def serve_one(self):
-        line = self.rfile.readline(65537)
-        if not line:
+        head = self.read_head()
+        if head is None:
             return
-        parts = line.decode("latin-1").rstrip("\r\n").split()
-        headers = []
-        while True:
-            h = self.rfile.readline(65537)
-            if not h or h in (b"\r\n", b"\n"):
-                break
-            text = h.decode("latin-1").rstrip("\r\n")
-            if ":" in text:
-                name, value = text.split(":", 1)
-                headers.append((name, value.strip()))
+        parts, headers = head
         if len(parts) != 3:
             self.answer(400, "Bad Request")
             return

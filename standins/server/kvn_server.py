@@ -20,13 +20,12 @@ import argparse
 import json
 import os
 import socket
-import socketserver
 import sys
 import threading
 import time
 import urllib.parse
 
-from loopback import LoopbackServer, serve_until_stopped
+from loopback import LoopbackServer, RequestHandler, serve_until_stopped
 
 REASONS = {200: "OK", 301: "Moved Permanently", 302: "Found", 304: "Not Modified",
            400: "Bad Request", 403: "Forbidden", 404: "Not Found", 500: "Internal Server Error",
@@ -44,42 +43,19 @@ class Server(LoopbackServer):
         self.stopping = threading.Event()
 
 
-class Handler(socketserver.StreamRequestHandler):
+class Handler(RequestHandler):
     timeout = 30
 
-    def handle(self):
-        try:
-            self.serve_one()
-        except (OSError, ValueError):
-            pass
-
     def read_request(self):
-        line = self.rfile.readline(65537)
-        if not line:
+        head = self.read_head()
+        if head is None:
             return None
-        parts = line.decode("latin-1").rstrip("\r\n").split()
+        parts, headers = head
         if len(parts) == 2:
             parts.append("HTTP/0.9")
         if len(parts) != 3:
             return ("", "", "", [])
-        headers = []
-        while True:
-            h = self.rfile.readline(65537)
-            if not h or h in (b"\r\n", b"\n"):
-                break
-            text = h.decode("latin-1").rstrip("\r\n")
-            if ":" in text:
-                name, value = text.split(":", 1)
-                headers.append((name, value.strip()))
         return (parts[0], parts[1], parts[2], headers)
-
-    def write_log(self, method, target, version, headers):
-        path = self.server.opts.log
-        if not path:
-            return
-        entry = json.dumps({"method": method, "target": target, "version": version,
-                            "headers": {n: v for n, v in headers}}, ensure_ascii=False)
-        self.server.append_line(path, entry)
 
     def rules(self):
         path = self.server.opts.rules

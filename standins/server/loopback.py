@@ -2,6 +2,7 @@
 options, log lines appended whole under one lock, and serving until SIGTERM
 or SIGINT with the port written to a file (whole, by a rename) once the
 server listens."""
+import json
 import os
 import signal
 import socketserver
@@ -22,6 +23,43 @@ class LoopbackServer(socketserver.ThreadingTCPServer):
         with self.log_lock:
             with open(path, "a", encoding="utf-8") as f:
                 f.write(line + "\n")
+
+
+class RequestHandler(socketserver.StreamRequestHandler):
+    """One HTTP request a connection; a broken connection ends it quietly."""
+
+    def handle(self):
+        try:
+            self.serve_one()
+        except (OSError, ValueError):
+            pass
+
+    def read_head(self):
+        """The request line split at blanks, and the header fields as (name,
+        value) pairs; None when the client sent nothing."""
+        line = self.rfile.readline(65537)
+        if not line:
+            return None
+        parts = line.decode("latin-1").rstrip("\r\n").split()
+        headers = []
+        while True:
+            h = self.rfile.readline(65537)
+            if not h or h in (b"\r\n", b"\n"):
+                break
+            text = h.decode("latin-1").rstrip("\r\n")
+            if ":" in text:
+                name, value = text.split(":", 1)
+                headers.append((name, value.strip()))
+        return parts, headers
+
+    def write_log(self, method, target, version, headers):
+        """One JSON line a request in the --log file, if there is one."""
+        path = self.server.opts.log
+        if not path:
+            return
+        entry = json.dumps({"method": method, "target": target, "version": version,
+                            "headers": {n: v for n, v in headers}}, ensure_ascii=False)
+        self.server.append_line(path, entry)
 
 
 def serve_until_stopped(server, port_file, on_stop=None):
