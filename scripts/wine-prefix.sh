@@ -4,21 +4,25 @@
 # prefix gets the Chinese font once. Wine's dialog and message-box fonts
 # (Tahoma behind "MS Shell Dlg") have no CJK glyphs, so the launcher's
 # Chinese texts would show as empty boxes: those fonts are linked to
-# WenQuanYi Zen Hei (fonts-wqy-zenhei) for the glyphs they lack, and the
-# usual Chinese font names are substituted by it. A prefix done once carries
-# a mark and is left alone, so callers may run this before every use.
+# WenQuanYi Micro Hei (fonts-wqy-microhei) for the glyphs they lack, and the
+# usual Chinese font names are substituted by it. Micro Hei is drawn from
+# outlines at every size; Zen Hei's embedded bitmap strikes, which Wine
+# takes at dialog sizes, lose strokes (Latin letters too). A prefix done
+# once carries a mark and is left alone, so callers may run this before
+# every use.
 set -eu
 : "${WINEPREFIX:?WINEPREFIX must name the prefix}"
 export WINEPREFIX WINEDEBUG=${WINEDEBUG:--all}
-mark=$WINEPREFIX/.kvn-cjk-font
+# The mark names the font, so a prefix linked to an earlier one is done again.
+mark=$WINEPREFIX/.kvn-cjk-font-microhei
 [ -e "$mark" ] && exit 0
 if [ ! -e "$WINEPREFIX/system.reg" ]; then
   WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}mscoree=;mshtml=" wineboot -i >/dev/null 2>&1 || true
 fi
-font=$(fc-match -f '%{file}' 'WenQuanYi Zen Hei:lang=zh-cn' 2>/dev/null || true)
+font=$(fc-match -f '%{file}' 'WenQuanYi Micro Hei:lang=zh-cn' 2>/dev/null || true)
 case "$font" in
-  */wqy-zenhei.tt?) ;;
-  *) echo "wine-prefix.sh: WenQuanYi Zen Hei is not installed (fonts-wqy-zenhei); Chinese texts under Wine will not show" >&2
+  */wqy-microhei.tt?) ;;
+  *) echo "wine-prefix.sh: WenQuanYi Micro Hei is not installed (fonts-wqy-microhei); Chinese texts under Wine will not show" >&2
      exit 0 ;;
 esac
 reg=$(mktemp /tmp/kvn-fonts.XXXXXX.reg)
@@ -28,7 +32,7 @@ trap 'rm -f "$reg"' EXIT
 python3 - "$(basename "$font")" "$reg" <<'PY'
 import sys
 file, out = sys.argv[1], sys.argv[2]
-face = "WenQuanYi Zen Hei"
+face = "WenQuanYi Micro Hei"
 root = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
 def multi(values):
     data = "".join(v + "\0" for v in values) + "\0"
