@@ -10,21 +10,6 @@ Verdict Refused(const std::string& file, const std::string& reason, const std::s
     return {file, false, reason, detail};
 }
 
-// The reason word of a file fault.
-const char* ReasonOf(FileFault fault) {
-    switch (fault) {
-        case FileFault::NoDigest:
-        case FileFault::BadDigestField:
-        case FileFault::WrongDigest: return "digest";
-        case FileFault::BadSizeField:
-        case FileFault::WrongSize: return "size";
-        case FileFault::TooLarge: return "ceiling";
-        case FileFault::Incomplete: return "whole";
-        case FileFault::None: break;
-    }
-    return "";
-}
-
 // A file and its signature as a launcher fetches and checks them; the body
 // when both arrived and the signature holds. `arrived` gets the body when
 // the file itself arrived, signature or not.
@@ -70,7 +55,7 @@ Verdict CheckAnnounced(const FetchFile& fetch, const std::string& name, const Fi
                        const std::vector<std::string>& keys, bool launcher) {
     Verdict verdict;
     if (demand.fault != FileFault::None)
-        return Refused(name, ReasonOf(demand.fault), Describe(demand.fault));
+        return Refused(name, ReasonWord(demand.fault), Describe(demand.fault));
     const auto body = FetchSigned(fetch, name, demand.ceiling, keys, verdict, nullptr, demand.exactSize);
     if (!body) return verdict;
     FileFault fault = launcher ? CheckLauncherFile(*body, demand) : CheckBackgroundFile(*body, demand);
@@ -103,7 +88,7 @@ Verdict CheckAnnounced(const FetchFile& fetch, const std::string& name, const Fi
                           : "not a whole bitmap the launcher can load";
         }
         if (fault == FileFault::Incomplete && launcher) detail = "not a whole program of either kind";
-        return Refused(name, ReasonOf(fault), detail);
+        return Refused(name, ReasonWord(fault), detail);
     }
     std::string detail = std::to_string(body->size()) + " bytes, " + kind;
     if (!launcher) {
@@ -135,7 +120,7 @@ std::vector<Verdict> CheckSite(const FetchFile& fetch, const std::vector<std::st
     // meant to be, so they are judged against it all the same.
     const VersionRecord record = ParseVersionRecord(*arrived);
     // Against a stored record of zeros: only the expiry (and a negative
-    // number) can refuse a record that arrived whole and signed.
+    // file number) can refuse a record that arrived whole and signed.
     const RecordFault fault = CheckRecord(record, VersionRecord{}, true, nowUtc);
     if (!recordBytes) {
         verdicts.push_back(recordVerdict);
@@ -146,7 +131,7 @@ std::vector<Verdict> CheckSite(const FetchFile& fetch, const std::vector<std::st
                                             ? " (" + FormatUtcTime(record.expires.value) + ")"
                                             : "")));
     } else if (fault != RecordFault::None) {
-        verdicts.push_back(Refused(recordName, "numbers", Describe(fault)));
+        verdicts.push_back(Refused(recordName, ReasonWord(fault), Describe(fault)));
     } else {
         std::string detail = std::to_string(arrived->size()) + " bytes; LoginExeVersionNumber " +
                              std::to_string(record.launcher) + ", DlgBackVersionNumber " +

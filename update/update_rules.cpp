@@ -215,7 +215,6 @@ RecordFault CheckRecord(const VersionRecord& fresh, const VersionRecord& stored,
     if (fresh.expires.valid() && nowUtc >= fresh.expires.value) return RecordFault::Expired;
     if (fresh.launcher < stored.launcher) return RecordFault::LowerLauncher;
     if (fresh.background < stored.background) return RecordFault::LowerBackground;
-    if (fresh.required < stored.required) return RecordFault::LowerRequired;
     return RecordFault::None;
 }
 
@@ -226,7 +225,6 @@ const char* Describe(RecordFault fault) {
         case RecordFault::BadExpiry: return "Expires is not of the form YYYY-MM-DDTHH:MM:SSZ";
         case RecordFault::LowerLauncher: return "LoginExeVersionNumber is lower than the stored record's";
         case RecordFault::LowerBackground: return "DlgBackVersionNumber is lower than the stored record's";
-        case RecordFault::LowerRequired: return "VersionNumber is lower than the stored record's";
     }
     return "?";
 }
@@ -243,6 +241,31 @@ const char* Describe(FileFault fault) {
         case FileFault::Incomplete: return "not a whole file of its kind";
     }
     return "?";
+}
+
+const char* ReasonWord(RecordFault fault) {
+    switch (fault) {
+        case RecordFault::None: return "";
+        case RecordFault::Expired:
+        case RecordFault::BadExpiry: return kReasonExpiry;
+        case RecordFault::LowerLauncher:
+        case RecordFault::LowerBackground: return kReasonRollback;
+    }
+    return "";
+}
+
+const char* ReasonWord(FileFault fault) {
+    switch (fault) {
+        case FileFault::None: return "";
+        case FileFault::NoDigest:
+        case FileFault::BadDigestField:
+        case FileFault::WrongDigest: return kReasonDigest;
+        case FileFault::BadSizeField:
+        case FileFault::WrongSize: return kReasonSize;
+        case FileFault::TooLarge: return kReasonCeiling;
+        case FileFault::Incomplete: return kReasonWhole;
+    }
+    return "";
 }
 
 FileDemand LauncherDemand(const VersionRecord& fresh, bool signedBuild) {

@@ -87,12 +87,15 @@ enum class RecordFault {
     None,
     Expired,          // its Expires has passed by the player's clock
     BadExpiry,        // Expires is not of its form
-    LowerLauncher,    // a number below the stored record's
+    LowerLauncher,    // a file's number below the stored record's
     LowerBackground,
-    LowerRequired,
 };
-// With a build key: numbers never go down and an expired record is not
-// taken. Without a key every record is taken, as it always was.
+// With a build key: the launcher's and the background's numbers never go
+// down and an expired record is not taken. VersionNumber may go down: it
+// says which clients are still compatible, it vouches for no file, and a
+// rise made by mistake must be withdrawable, or every player would be sent
+// through the uninstall at every start. Without a key every record is
+// taken, as it always was.
 RecordFault CheckRecord(const VersionRecord& fresh, const VersionRecord& stored, bool signedBuild,
                         std::int64_t nowUtc);
 const char* Describe(RecordFault fault);
@@ -110,6 +113,21 @@ enum class FileFault {
     Incomplete,       // not a whole file of its kind
 };
 const char* Describe(FileFault fault);
+
+// ---------------------------------------------------------------- reasons
+
+// One word for why a file is refused, the same in the launcher's own
+// account and in the operator's check of a deployed server.
+inline constexpr char kReasonFetch[] = "fetch";          // no answer, not 200, a bad or broken length
+inline constexpr char kReasonCeiling[] = "ceiling";      // more bytes than the file may have
+inline constexpr char kReasonSize[] = "size";            // not the size the record names
+inline constexpr char kReasonSignature[] = "signature";  // no valid signature by a trusted key
+inline constexpr char kReasonDigest[] = "digest";        // no digest named, or another one
+inline constexpr char kReasonWhole[] = "whole";          // not a whole program or bitmap of the window's size
+inline constexpr char kReasonExpiry[] = "expiry";        // the record's Expires passed or is malformed
+inline constexpr char kReasonRollback[] = "rollback";    // a file's number below the stored one
+const char* ReasonWord(RecordFault fault);  // "" for None
+const char* ReasonWord(FileFault fault);    // "" for None
 
 // What a download of the launcher or of the background must be. `fault` set:
 // the record cannot vouch for any file, nothing is fetched.

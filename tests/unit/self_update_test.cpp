@@ -709,9 +709,9 @@ TEST_F(SignedSelfUpdateTest, EachRuleRefusesWhatBreaksItAndLeavesTheStoredFilesA
         {"rolled back: a lower background number",
          [&](auto& t) { t.Serve(kRecordUrl, SelfUpdateTest::Record(4, 0, 100)); },
          {kRecordFailed}, kRecordUrl, 10, 10 * SelfUpdateTest::Record(4, 0, 100).size()},
-        {"rolled back: a lower VersionNumber, which would switch the too-old check off",
-         [&](auto& t) { t.Serve(kRecordUrl, SelfUpdateTest::Record(4, 1, 0)); },
-         {kRecordFailed}, kRecordUrl, 10, 10 * SelfUpdateTest::Record(4, 1, 0).size()},
+        {"rolled back: lower launcher and background numbers, VersionNumber lowered too",
+         [&](auto& t) { t.Serve(kRecordUrl, SelfUpdateTest::Record(3, 0, 0)); },
+         {kRecordFailed}, kRecordUrl, 10, 10 * SelfUpdateTest::Record(3, 0, 0).size()},
         {"expired by the player's clock",
          [&](auto& t) { t.Serve(kRecordUrl, record5 + "Expires=2026-06-01T11:59:59Z\r\n"); },
          {kRecordFailed}, kRecordUrl, 10, 10 * (record5.size() + 32)},
@@ -905,6 +905,36 @@ TEST_F(SignedSelfUpdateTest, WithoutAKeyARecordNeedNotNameItsLauncherNorKeepItsN
     EXPECT_EQ(fp.files.get(kRecordPath), record);
 }
 
+TEST_F(SignedSelfUpdateTest, AVersionNumberRaisedByMistakeIsWithdrawnByTheNextSignedRecord) {
+    // The stored record asks for client 120; the player's client is 100, so
+    // this start would send them through the uninstall. The operator
+    // publishes the record again with VersionNumber back at 100.
+    fake::FakeDialog window(IDD_LAUNCHER_DIALOG);
+    const Rect rect{38, 120, 968, 515};
+    dlg.m_wndLoginPage.Create(window, IDC_WEBVIEW, rect);
+    dlg.m_wndWaitingPage.Create(window, IDC_WEBVIEW, rect);
+    fp.files.put(kRecordPath, SelfUpdateTest::Record(4, 1, 120));
+    const Bytes withdrawn = SelfUpdateTest::Record(4, 1, 100);
+    Serve(kRecordUrl, withdrawn);
+    EXPECT_EQ(Run(), std::nullopt);
+    EXPECT_FALSE(dlg.CheckLauncherUpdate());  // and the next start agrees
+    EXPECT_TRUE(fp.ui.boxes.empty());
+    EXPECT_TRUE(fp.ui.templatesRun.empty());  // never told to uninstall
+    EXPECT_EQ(fp.files.get(kRecordPath), withdrawn);
+
+    // Lowering VersionNumber does not carry a lower file number with it:
+    // such a record is refused whole, the stored one stays.
+    fp.files.put(kRecordPath, SelfUpdateTest::Record(4, 1, 100));
+    for (const Bytes& rolledBack : {SelfUpdateTest::Record(3, 1, 50), SelfUpdateTest::Record(4, 0, 50)}) {
+        SCOPED_TRACE(rolledBack);
+        fp.ui.boxes.clear();
+        Serve(kRecordUrl, rolledBack);
+        EXPECT_EQ(Run(), std::nullopt);
+        EXPECT_EQ(BoxTexts(), std::vector<WString>{kRecordFailed});
+        EXPECT_EQ(fp.files.get(kRecordPath), SelfUpdateTest::Record(4, 1, 100));
+    }
+}
+
 TEST_F(SignedSelfUpdateTest, ABuildThatTrustsTwoKeysTakesFilesSignedWithEither) {
     CLauncherDlg rotating{fp.platform, Config{u"http://site", u"http://dl",
                                               {*Ed25519PublicKeyOf(kOtherSecret), *Ed25519PublicKeyOf(kSecret)}}};
@@ -975,7 +1005,7 @@ TEST(UpdateRules, DigestsSizesAndTimesHaveOneFormEach) {
     EXPECT_EQ(FormatUtcTime(951782400), "2000-02-29T00:00:00Z");
 }
 
-TEST(UpdateRules, WithAKeyNumbersNeverGoDownAndExpiredRecordsAreRefused) {
+TEST(UpdateRules, WithAKeyFileNumbersNeverGoDownAndExpiredRecordsAreRefused) {
     const std::int64_t now = *ParseUtcTime("2026-06-01T12:00:00Z");
     auto rec = [](int l, int b, int v, const char* expires = nullptr) {
         VersionRecord r;
@@ -994,7 +1024,11 @@ TEST(UpdateRules, WithAKeyNumbersNeverGoDownAndExpiredRecordsAreRefused) {
         {rec(6, 4, 121), RecordFault::None},
         {rec(4, 9, 999), RecordFault::LowerLauncher},
         {rec(9, 2, 999), RecordFault::LowerBackground},
-        {rec(9, 9, 119), RecordFault::LowerRequired},
+        {rec(4, 3, 120), RecordFault::LowerLauncher},
+        // VersionNumber is a gate of compatibility, not of trust: it may go
+        // down, so that a rise made by mistake can be withdrawn.
+        {rec(5, 3, 119), RecordFault::None},
+        {rec(5, 3, -1), RecordFault::None},
         {rec(5, 3, 120, "2026-06-01T12:00:01Z"), RecordFault::None},
         {rec(5, 3, 120, "2026-06-01T12:00:00Z"), RecordFault::Expired},
         {rec(5, 3, 120, "2020-01-01T00:00:00Z"), RecordFault::Expired},
