@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -59,6 +61,30 @@ inline int CDecimal(const std::string& text) {
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;
     return static_cast<int>(value);
+}
+
+// RFC 9110's Content-Length, written apart from the launcher's reading as
+// the reference: the field split at every comma, blanks (SP, HTAB) removed
+// at each member's ends; every member the same run of digits. Beyond 64
+// bits it reads as the largest value.
+inline std::optional<unsigned long long> ReferenceContentLength(const std::string& field) {
+    std::vector<std::string> members(1);
+    for (char c : field) {
+        if (c == ',') members.emplace_back();
+        else members.back() += c;
+    }
+    for (std::string& m : members) {
+        m.erase(0, m.find_first_not_of(" \t") == std::string::npos ? m.size() : m.find_first_not_of(" \t"));
+        while (!m.empty() && (m.back() == ' ' || m.back() == '\t')) m.pop_back();
+        if (m.empty() || m.find_first_not_of("0123456789") != std::string::npos || m != members[0])
+            return std::nullopt;
+    }
+    const std::string digits = members[0].substr(std::min(members[0].find_first_not_of('0'), members[0].size()));
+    if (digits.empty()) return 0ull;
+    if (digits.size() > 20) return ULLONG_MAX;
+    errno = 0;
+    const unsigned long long value = std::strtoull(digits.c_str(), nullptr, 10);
+    return errno == ERANGE ? ULLONG_MAX : value;
 }
 
 // A UTF-16 text with no lone surrogate.

@@ -5,11 +5,16 @@
 //   is part of what follows the colon and has no blank or line end at
 //   either side;
 // - a field written as servers write it, with any case, blanks and line
-//   end, gives back exactly its value.
+//   end, gives back exactly its value;
+// - a head with several Content-Length lines (each a number, a signed one,
+//   a list, one with a blank inside) gives one length exactly when every
+//   member of every line is the same run of digits, as RFC 9110 reads the
+//   field (a reference reading written apart), and that length.
 #include <cctype>
 
 #include "fuzz/fuzz_support.h"
 #include "platform/linux/internal.h"
+#include "update/http_answer.h"
 
 namespace {
 
@@ -35,6 +40,39 @@ void CheckAnyLine(std::string_view line) {
     }
 }
 
+// Content-Length lines of the forms servers and attackers send: the same
+// number, another one, "+N", "N, N", "N N", "0N".
+std::string LinesOfLengths(FuzzedDataProvider& in) {
+    const std::uint64_t n = in.ConsumeIntegral<std::uint64_t>() >> in.ConsumeIntegralInRange(0, 63);
+    std::string lines;
+    const int count = in.ConsumeIntegralInRange(1, 3);
+    for (int i = 0; i < count; ++i) {
+        const std::string digits = std::to_string(in.ConsumeProbability<double>() < 0.1 ? n + 1 : n);
+        static const char* const kForms[] = {"%", "%", "+%", "%, %", "%,%", "% %", "0%", "-%", "%,"};
+        std::string value;
+        for (const char* f = kForms[in.ConsumeIntegralInRange<std::size_t>(0, 8)]; *f; ++f)
+            value += *f == '%' ? digits : std::string(1, *f);
+        lines += (in.ConsumeBool() ? "content-length:" : "Content-Length: ") + value + "\r\n";
+    }
+    return lines;
+}
+
+// The lines read one by one and joined as the Linux backend joins them.
+void CheckLengthLines(const std::string& head) {
+    std::optional<std::string> field, sent;
+    std::size_t at = 0;
+    while (at < head.size()) {
+        const std::size_t end = head.find('\n', at) + 1;
+        const auto line = kvn::linuxp::ParseHeaderLine(std::string_view(head).substr(at, end - at));
+        KVN_PROPERTY(line.kind == kvn::linuxp::HeaderLine::ContentLength);
+        kvn::JoinFieldLine(field, line.value);
+        const std::string raw = head.substr(head.find(':', at) + 1, end - head.find(':', at) - 3);
+        sent = sent ? *sent + "," + raw : raw;  // the lines as one list, from the bytes sent
+        at = end;
+    }
+    KVN_PROPERTY(kvn::ParseContentLength(*field) == kvnfuzz::ReferenceContentLength(*sent));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -44,7 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string after = std::string(in.ConsumeIntegralInRange(0, 3), in.ConsumeBool() ? ' ' : '\t');
     const char* end = in.ConsumeBool() ? "\r\n" : "\n";
     const std::string value = in.ConsumeRandomLengthString(40);
+    const std::string head = LinesOfLengths(in);
     const std::string rest = in.ConsumeRemainingBytesAsString();
+
+    CheckLengthLines(head);
 
     CheckAnyLine(rest);
 

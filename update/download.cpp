@@ -4,6 +4,7 @@
 
 #include "app/config.h"
 #include "platform/text.h"
+#include "update/http_answer.h"
 
 namespace kvn {
 
@@ -94,14 +95,15 @@ bool DownloadFile(Platform& platform, InstallWorkerContext& context, WString url
         request->send();
         if (request->statusCode() != 200) return false;
 
-        // The length is known before the body: one above the ceiling (or a
-        // negative one) fails here, before anything is read or created.
+        // The length is known before the body: one that is not a length, or
+        // one above the ceiling, fails here, before anything is read or
+        // created.
         const auto lengthHeader = request->contentLength();
-        const long long announced = lengthHeader ? parseDecimal(*lengthHeader) : 0;
-        if (announced < 0 || announced > static_cast<long long>(ceiling.maxBytes) ||
-            (ceiling.exact && announced != static_cast<long long>(ceiling.maxBytes)))
-            return false;
-        const std::uint32_t total = static_cast<std::uint32_t>(announced);
+        const LengthVerdict length =
+            JudgeContentLength(lengthHeader ? std::optional<std::string>(toUtf8(*lengthHeader)) : std::nullopt,
+                               ceiling.maxBytes, ceiling.exact);
+        if (length.fault != LengthFault::None) return false;
+        const std::uint32_t total = length.total;
 
         auto file = platform.files.createFile(partPath);
         if (!file) return false;

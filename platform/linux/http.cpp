@@ -212,7 +212,8 @@ private:
         const HeaderLine line = ParseHeaderLine(std::string_view(data, size * count));
         if (line.kind == HeaderLine::Status) r->contentLength_.reset();  // a new response begins
         else if (line.kind == HeaderLine::End) r->headersDone_ = true;
-        else if (line.kind == HeaderLine::ContentLength) r->contentLength_ = fromUtf8(line.value);
+        else if (line.kind == HeaderLine::ContentLength)  // repeated lines make one list
+            r->contentLength_ = (r->contentLength_ ? *r->contentLength_ + u", " : WString()) + fromUtf8(line.value);
         return size * count;
     }
     static std::size_t onData(char* data, std::size_t size, std::size_t count, void* self) {
@@ -287,19 +288,6 @@ private:
 };
 
 }  // namespace
-
-HeaderLine ParseHeaderLine(std::string_view line) {
-    if (line.substr(0, 5) == "HTTP/") return {HeaderLine::Status, {}};
-    if (line == "\r\n" || line == "\n") return {HeaderLine::End, {}};
-    const auto colon = line.find(':');
-    if (colon == std::string_view::npos || !equalsNoCase(std::string(line.substr(0, colon)), "Content-Length"))
-        return {HeaderLine::Other, {}};
-    std::string_view v = line.substr(colon + 1);
-    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
-    while (!v.empty() && (v.back() == '\r' || v.back() == '\n' || v.back() == ' ' || v.back() == '\t'))
-        v.remove_suffix(1);
-    return {HeaderLine::ContentLength, std::string(v)};
-}
 
 ProxyChoice ChooseProxy(const std::vector<std::string>& answer) {
     for (const std::string& entry : answer) {

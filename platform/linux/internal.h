@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "update/http_answer.h"
 
 typedef struct _GProxyResolver GProxyResolver;
 
@@ -26,14 +27,10 @@ std::optional<std::string> readNative(const std::string& path, std::size_t maxBy
 bool equalsNoCase(const std::string& a, const std::string& b);
 std::string trim(const std::string& s);
 
-// One line of a response's head as the server sent it (line end included):
-// the status line that starts a response, the empty line that ends the head,
-// a Content-Length field (its value without surrounding blanks) or any other.
-struct HeaderLine {
-    enum Kind { Status, End, ContentLength, Other } kind;
-    std::string value;
-};
-HeaderLine ParseHeaderLine(std::string_view line);
+// The reading of a response head's lines is the download's own
+// (update/http_answer.h), shared with the operator's tool.
+using kvn::HeaderLine;
+using kvn::ParseHeaderLine;
 
 // What a download does with the answer of GIO's proxy resolver for its URL
 // (a list of "direct://" and proxy URLs, best first): the first entry that

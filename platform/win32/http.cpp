@@ -66,12 +66,24 @@ public:
             return 0;
         return code;
     }
+    // Every Content-Length line of the answer, joined as one list ("a, b"),
+    // so that lines that disagree are refused as the Linux build refuses
+    // them. A value too long for the buffer is kept as one that is no
+    // length, never dropped as if there were none.
     std::optional<WString> contentLength() override {
-        wchar_t buffer[64] = {};
-        DWORD size = sizeof(buffer);
-        if (!HttpQueryInfoW(request_.get(), HTTP_QUERY_CONTENT_LENGTH, buffer, &size, nullptr))
-            return std::nullopt;
-        return U(buffer, size / sizeof(wchar_t));
+        std::optional<WString> joined;
+        for (DWORD index = 0; index < 16;) {
+            wchar_t buffer[64] = {};
+            DWORD size = sizeof(buffer);
+            const DWORD asked = index;
+            const bool got = HttpQueryInfoW(request_.get(), HTTP_QUERY_CONTENT_LENGTH, buffer, &size, &index);
+            const WString value = got ? U(buffer, size / sizeof(wchar_t))
+                                      : GetLastError() == ERROR_INSUFFICIENT_BUFFER ? WString(u"?") : WString();
+            if (!got && value.empty()) break;
+            joined = (joined ? *joined + u", " : WString()) + value;
+            if (!got || index == asked) break;  // the index moves on with each line found
+        }
+        return joined;
     }
     // Fills the buffer while the body lasts, taking what has arrived each
     // time: a single InternetReadFile for the whole buffer would wait on a

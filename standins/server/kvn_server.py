@@ -7,7 +7,9 @@ kvn_server.py --root DIR --port-file FILE [--log FILE] [--sent-log FILE] [--rule
 Serves the files under DIR on 127.0.0.1. Writes the port to FILE once
 listening. --log writes one JSON line per request. --rules names a JSON file,
 re-read on every request, mapping a path to a behaviour: status, headers,
-content_length ("missing" | "zero" | "wrong" | int), body, truncate, hang,
+content_length ("missing" | "zero" | "wrong" | int | any other text, sent as
+the field's value with "{n}" the body's length | a list of those, one field
+line each), body, truncate, hang,
 drip (send the body in pieces of that many bytes, drip_ms apart, 10 ms when
 not given), stall (keep
 the connection open without a word after the body until the server stops),
@@ -91,6 +93,9 @@ class Handler(RequestHandler):
             lines.append("Content-Length: 0")
         elif length_rule == "wrong":
             lines.append("Content-Length: %d" % (len(body) + 17))
+        elif isinstance(length_rule, (str, list)):
+            for value in length_rule if isinstance(length_rule, list) else [length_rule]:
+                lines.append("Content-Length: %s" % str(value).replace("{n}", str(len(body) + fill)))
         else:
             lines.append("Content-Length: %d" % int(length_rule))
         if "connection" not in names:

@@ -574,6 +574,34 @@ TEST_F(DownloadTest, OnlyTheAnnouncedLengthCounts) {
     EXPECT_EQ(Slurp(native()), "new ");
 }
 
+TEST_F(DownloadTest, ALengthIsDigitsAndRepeatedLinesMustAgree) {
+    // Repeated Content-Length lines reach the download as one list, which
+    // stands for one length only when every member is the same.
+    Spit(site + "/download/LauncherDlg.bmp", "new bitmap");
+    Spit(rules, R"({"/download/LauncherDlg.bmp": {"content_length": ["{n}", "{n}"]}})");
+    EXPECT_EQ(Fetch("/download/LauncherDlg.bmp").length, WString(u"10, 10"));
+    struct Case {
+        const char* rule;
+        bool ok;
+    };
+    const Case cases[] = {
+        {R"(["{n}", "{n}"])", true},
+        {R"("{n}, {n}")", true},
+        {R"(["{n}", "4"])", false},  // one reader would take the first, another the last
+        {R"(["4", "{n}"])", false},
+        {R"("+{n}")", false},
+        {R"("{n}, 4")", false},
+        {R"("1 0")", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        Spit(native(), "old bitmap");
+        Spit(rules, std::string(R"({"/download/LauncherDlg.bmp": {"content_length": )") + c.rule + "}}");
+        EXPECT_EQ(Get("/download/LauncherDlg.bmp"), c.ok);
+        EXPECT_EQ(Slurp(native()), c.ok ? "new bitmap" : "old bitmap");
+    }
+}
+
 TEST_F(DownloadTest, ZeroLengthGivesAnEmptyFile) {
     Spit(rules, R"({"/download/LauncherDlg.bmp": {"body": "", "content_length": "zero"}})");
     ASSERT_TRUE(Get("/download/LauncherDlg.bmp"));

@@ -140,6 +140,8 @@ TEST_F(DownloadTest, NoMoreThanTheCeilingNorTheAnnouncedLengthIsRead) {
         {"not the exact size: refused before the body", "10000", {10001, true}, false, 0},
         {"a length of gigabytes: refused before the body", "4294967296", {1u << 20, false}, false, 0},
         {"a negative length", "-1", {1u << 20, false}, false, 0},
+        {"a length of no form: refused before the body", "+10000", {1u << 20, false}, false, 0},
+        {"lengths that differ: refused before the body", "10000, 9999", {1u << 20, false}, false, 0},
         {"a short length: cut off just past it", "100", {1u << 20, false}, false, 1024},
         {"no length: cut off at the first piece", std::nullopt, {1u << 20, false}, false, 1024},
     };
@@ -155,6 +157,54 @@ TEST_F(DownloadTest, NoMoreThanTheCeilingNorTheAnnouncedLengthIsRead) {
         EXPECT_EQ(fp.files.get(target), c.ok ? body : Bytes("old bitmap"));
         EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 1u);  // no partial file
     }
+}
+
+TEST_F(DownloadTest, ContentLengthIsDigitsOrAListOfTheSameDigits) {
+    // As HTTP has it: digits only; repeated lines of the field, or a list,
+    // stand for one length when every member is the same.
+    const Bytes body(1234, 'b');
+    struct Case {
+        const char* length;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"1234", true},
+        {"  1234\t", true},  // blanks around the value are the field's, not the value's
+        {"01234", true},
+        {"1234, 1234", true},
+        {"1234,1234", true},
+        {"1234 ,\t1234 , 1234", true},
+        {"+1234", false},
+        {"-1234", false},
+        {" +1234", false},
+        {"1 234", false},
+        {"1234 1234", false},
+        {"1234, 1235", false},
+        {"1234, 01234", false},  // the same number, not the same text
+        {"1234,", false},
+        {",1234", false},
+        {"1234, , 1234", false},
+        {"1234;", false},
+        {"0x4d2", false},
+        {"1234.0", false},
+        {"", false},
+        {"\xef\xbc\x91234", false},  // a full-width digit one
+        {"99999999999999999999999999", false},  // beyond 64 bits: above every ceiling
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        fp.files.put(target, "old bitmap");
+        Answer({200, c.length, body, std::nullopt, false});
+        EXPECT_EQ(Get(false), c.ok);
+        EXPECT_EQ(fp.files.get(target), c.ok ? body : Bytes("old bitmap"));
+        EXPECT_EQ(fp.files.filesUnder(u"D:\\Korvanis").size(), 1u);
+    }
+    // An empty body with a length of no form is refused too, where one
+    // without any length is taken.
+    Answer({200, "+0", "", std::nullopt, false});
+    EXPECT_FALSE(Get(false));
+    Answer({200, std::nullopt, "", std::nullopt, false});
+    EXPECT_TRUE(Get(false));
 }
 
 TEST_F(DownloadTest, BrokenTransferKeepsTheOldFile) {

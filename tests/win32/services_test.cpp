@@ -414,14 +414,24 @@ TEST_F(Http, OnlyAnExactCompleteAnswerReplacesTheFile) {
               "/nolength.bmp": {"body": "some body", "content_length": "missing"},
               "/cut.bmp": {"body": "0123456789abcdefghij", "truncate": 5},
               "/wrong.bmp": {"body": "short", "content_length": "wrong"},
+              "/signed.bmp": {"body": "short", "content_length": "+{n}"},
+              "/disagree.bmp": {"body": "short", "content_length": ["{n}", "4"]},
+              "/disagree2.bmp": {"body": "short", "content_length": ["4", "{n}"]},
               "/gone.bmp": {"status": 404}})");
-    for (const char* path : {"/a.bmp", "/nolength.bmp", "/cut.bmp", "/wrong.bmp", "/gone.bmp"}) {
+    for (const char* path : {"/a.bmp", "/nolength.bmp", "/cut.bmp", "/wrong.bmp", "/signed.bmp",
+                             "/disagree.bmp", "/disagree2.bmp", "/gone.bmp"}) {
         EXPECT_FALSE(Get(path, target)) << path;
         EXPECT_EQ(files.readFile(target, 1 << 20), Bytes(2500, 'b')) << path << " kept the old file";
         EXPECT_FALSE(files.exists(target + u".part")) << path;
     }
     EXPECT_EQ(Log().find("/elsewhere"), Bytes::npos) << "a redirect is not followed";
     EXPECT_EQ(sink.completions, 1);
+
+    // Every Content-Length line reaches the download: lines that agree
+    // stand for one length.
+    Rules(R"({"/agree.bmp": {"body": "short", "content_length": ["{n}", "{n}"]}})");
+    ASSERT_TRUE(Get("/agree.bmp", target));
+    EXPECT_EQ(files.readFile(target, 10), Bytes("short"));
 
     Rules(R"({"/empty.bmp": {"body": "", "content_length": "zero"}})");
     ASSERT_TRUE(Get("/empty.bmp", target));
