@@ -5,11 +5,17 @@
 //   kvn_sign public SECRET_FILE         the public key of a secret
 //   kvn_sign sign SECRET_FILE FILE...   writes FILE.sig beside each file
 //   kvn_sign verify PUBLIC_KEY FILE...  checks each FILE against FILE.sig
-//   kvn_sign release [--expires DAYS] SECRET_FILE DIR
+//   kvn_sign release [--expires DAYS] [--server URL] [--raise-client-minimum] SECRET_FILE DIR
 //       fills in DIR/LoginExeVersionInfo.ini from the Login.exe and
 //       LauncherDlg.bmp beside it (their digests and sizes; with --expires,
 //       the time after which launchers refuse the record), signs the three
-//       files and checks them as launchers will
+//       files, judges them as launchers will and only then replaces the
+//       record and the signatures, all of them or none. It refuses a
+//       record whose VersionNumber is above the one the deployed download
+//       server serves (--server URL, else KORVANE_DOWNLOAD as launchers
+//       read it, else the build's download server), or when that record
+//       cannot be read, unless --raise-client-minimum is given (then the
+//       server is not asked)
 //   kvn_sign check URL PUBLIC_KEY...
 //       fetches a download server's three files and their signatures (URL
 //       is the server's base) and says for each whether launchers that
@@ -24,15 +30,15 @@
 // goes into: -DKVN_UPDATE_PUBLIC_KEY=<base64>.
 #include <curl/curl.h>
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -40,10 +46,16 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "tools/release_files.h"
 #include "tools/release_record.h"
 #include "tools/site_check.h"
+#include "tools/site_fetch.h"
 #include "update/complete_files.h"
 #include "update/update_rules.h"
+
+#ifndef KVN_DEFAULT_DOWNLOAD
+#define KVN_DEFAULT_DOWNLOAD "http://download.korvane.net"
+#endif
 
 namespace {
 
@@ -117,145 +129,93 @@ std::optional<std::vector<std::string>> ParseKeys(const std::vector<std::string>
     return keys;
 }
 
-// A file of a local folder, read as launchers read it from the server: not
-// beyond the ceiling.
-kvn::tools::Fetched ReadLocal(const std::string& path, std::uint32_t ceiling) {
+// A file of a local folder, read as launchers would fetch it from a server
+// that sends it whole: within the same limit, refused with the same reason.
+kvn::tools::Fetched ReadLocal(const std::string& path, kvn::tools::FetchLimit limit) {
     kvn::tools::Fetched f;
     std::error_code ec;
     const auto size = std::filesystem::file_size(path, ec);
     if (ec) {
+        f.reason = kvn::kReasonFetch;
         f.problem = "cannot read " + path;
         return f;
     }
-    if (size > ceiling) {
-        f.problem = std::to_string(size) + " bytes, above the ceiling of " + std::to_string(ceiling);
-        f.overCeiling = true;
-        return f;
-    }
+    f = kvn::tools::JudgeWholeFile(size, limit, path);
+    if (!f.ok) return f;
     const auto data = ReadAll(path);
     if (!data) {
+        f.ok = false;
+        f.reason = kvn::kReasonFetch;
         f.problem = "cannot read " + path;
         return f;
     }
-    f.ok = true;
     f.body = *data;
-    return f;
-}
-
-// ---------------------------------------------------------------- fetch
-
-struct Transfer {
-    std::string body;
-    std::uint32_t ceiling = 0;
-    bool overCeiling = false;
-    std::optional<std::uint64_t> contentLength;
-};
-
-std::size_t OnBody(char* data, std::size_t, std::size_t n, void* p) {
-    auto* t = static_cast<Transfer*>(p);
-    if (n > t->ceiling - t->body.size()) {
-        t->overCeiling = true;
-        return 0;  // ends the transfer
-    }
-    t->body.append(data, n);
-    return n;
-}
-
-std::size_t OnHeader(char* data, std::size_t, std::size_t n, void* p) {
-    auto* t = static_cast<Transfer*>(p);
-    std::string line(data, n);
-    const std::string name = "content-length:";
-    if (line.size() > name.size()) {
-        std::string head = line.substr(0, name.size());
-        for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (head == name) {
-            std::uint64_t v = 0;
-            bool digits = false;
-            for (std::size_t i = name.size(); i < line.size(); ++i) {
-                const char c = line[i];
-                if (c >= '0' && c <= '9') {
-                    v = std::min<std::uint64_t>(v * 10 + static_cast<std::uint64_t>(c - '0'), 1ull << 62);
-                    digits = true;
-                } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
-                    digits = false;
-                    break;
-                }
-            }
-            if (digits) t->contentLength = v;
-        }
-    }
-    return n;
-}
-
-// One GET as the launcher makes it (HTTP/1.0, User-Agent "KVN", no cache,
-// no redirects, the same time-outs), with the body bounded by the ceiling.
-kvn::tools::Fetched FetchUrl(const std::string& url, std::uint32_t ceiling) {
-    kvn::tools::Fetched f;
-    Transfer t;
-    t.ceiling = ceiling;
-    CURL* curl = curl_easy_init();
-    if (!curl) {
-        f.problem = "no HTTP session";
-        return f;
-    }
-    curl_slist* headers = curl_slist_append(nullptr, "Pragma: no-cache");
-    headers = curl_slist_append(headers, "Cache-Control: no-cache");
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "KVN");
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 7L);
-    // Less than 1 KiB in 7 s is a stall, as for the launcher.
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 147L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 7L);
-    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(ceiling));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
-    const CURLcode result = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
-    const std::string limit = std::to_string(ceiling);
-    if (result == CURLE_FILESIZE_EXCEEDED || (t.contentLength && *t.contentLength > ceiling && status == 200)) {
-        f.overCeiling = true;
-        f.problem = "Content-Length " + (t.contentLength ? std::to_string(*t.contentLength) : "?") +
-                    " above the ceiling of " + limit + " bytes";
-    } else if (t.overCeiling) {
-        f.overCeiling = true;
-        f.problem = "the body runs past the ceiling of " + limit + " bytes";
-    } else if (result != CURLE_OK) {
-        f.problem = std::string("fetch failed: ") + curl_easy_strerror(result);
-    } else if (status != 200) {
-        f.problem = "status " + std::to_string(status);
-    } else if (!t.contentLength) {
-        f.problem = "no Content-Length (launchers take only a body of the length announced)";
-    } else if (*t.contentLength != t.body.size()) {
-        f.problem = "Content-Length " + std::to_string(*t.contentLength) + " but " +
-                    std::to_string(t.body.size()) + " bytes arrived";
-    } else {
-        f.ok = true;
-        f.body = std::move(t.body);
-    }
     return f;
 }
 
 // ---------------------------------------------------------------- release
 
-int Release(const std::string& secretPath, const std::string& dir, long long expiresDays) {
+struct ReleaseOptions {
+    long long expiresDays = 0;
+    std::string server;  // the deployed download server's base; empty: as launchers find it
+    bool raiseClientMinimum = false;
+};
+
+// The download server launchers of this build ask: KORVANE_DOWNLOAD when
+// set, else the build's default.
+std::string DeployedServer(const std::string& given) {
+    std::string base = given;
+    if (base.empty()) {
+        const char* env = std::getenv("KORVANE_DOWNLOAD");
+        base = env && *env ? env : KVN_DEFAULT_DOWNLOAD;
+    }
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    return base;
+}
+
+// The one slip that would send every player through the uninstall: a
+// VersionNumber above the one players have now. Refused unless asked for;
+// asked for, the server is not asked at all (a first release has none).
+bool ClientMinimumAllowed(const kvn::VersionRecord& fresh, const ReleaseOptions& options) {
+    if (options.raiseClientMinimum) {
+        std::cout << "VersionNumber " << fresh.required
+                  << " (--raise-client-minimum: not compared with the deployed server's)\n";
+        return true;
+    }
+    const std::string url = DeployedServer(options.server) + "/download/LoginExeVersionInfo.ini";
+    const auto deployed = kvn::tools::FetchUrl(url, {kvn::kMaxRecordBytes, false});
+    if (!deployed.ok) {
+        std::cerr << "kvn_sign: cannot read the record the download server serves (" << url << ": "
+                  << deployed.problem << "), so cannot tell whether VersionNumber " << fresh.required
+                  << " raises the oldest client players may keep. Nothing was written.\n"
+                     "Name the deployed server with --server URL; for a first release, or one meant to "
+                     "raise that minimum, add --raise-client-minimum.\n";
+        return false;
+    }
+    const std::int32_t served = kvn::ParseVersionRecord(deployed.body).required;
+    if (fresh.required <= served) {
+        std::cout << "VersionNumber " << fresh.required << " (the deployed record " << url << " has "
+                  << served << ")\n";
+        return true;
+    }
+    std::cerr << "kvn_sign: VersionNumber " << fresh.required << " is above the " << served << " that " << url
+              << " serves: launchers would tell every player whose client is older than " << fresh.required
+              << " to uninstall it, at every start, until the client is reinstalled. Nothing was written.\n"
+                 "If this release means to raise the oldest usable client, run again with "
+                 "--raise-client-minimum.\n";
+    return false;
+}
+
+int Release(const std::string& secretPath, const std::string& dir, const ReleaseOptions& options) {
     const auto secret = ReadSecret(secretPath);
     if (!secret) return 1;
     const std::string recordPath = dir + "/LoginExeVersionInfo.ini";
     const std::string bitmapPath = dir + "/LauncherDlg.bmp";
     const std::string launcherPath = dir + "/Login.exe";
     // Each file within the ceiling launchers hold it to.
-    const auto record = ReadLocal(recordPath, kvn::kMaxRecordBytes);
-    const auto bitmap = ReadLocal(bitmapPath, kvn::kMaxBackgroundBytes);
-    const auto launcher = ReadLocal(launcherPath, kvn::kLargestByteCount);
+    const auto record = ReadLocal(recordPath, {kvn::kMaxRecordBytes, false});
+    const auto bitmap = ReadLocal(bitmapPath, {kvn::kMaxBackgroundBytes, false});
+    const auto launcher = ReadLocal(launcherPath, {kvn::kLargestByteCount, false});
     for (const auto* f : {&record, &bitmap, &launcher})
         if (!f->ok) {
             std::cerr << "kvn_sign: " << f->problem << "\n";
@@ -279,7 +239,8 @@ int Release(const std::string& secretPath, const std::string& dir, long long exp
         {kvn::kBackgroundDigestKey, kvn::Sha256Hex(kvn::Sha256(bitmap.body))},
         {kvn::kBackgroundSizeKey, std::to_string(bitmap.body.size())},
     };
-    if (expiresDays > 0) values.emplace_back(kvn::kExpiresKey, kvn::FormatUtcTime(Now() + expiresDays * 86400));
+    if (options.expiresDays > 0)
+        values.emplace_back(kvn::kExpiresKey, kvn::FormatUtcTime(Now() + options.expiresDays * 86400));
     std::string error;
     const auto filled = kvn::tools::FillRecord(record.body, values, error);
     if (!filled) {
@@ -291,29 +252,52 @@ int Release(const std::string& secretPath, const std::string& dir, long long exp
                   << " bytes, more than launchers read\n";
         return 1;
     }
-    if (*filled != record.body && !ReplaceFile(recordPath, *filled)) {
-        std::cerr << "kvn_sign: cannot write " << recordPath << "\n";
-        return 1;
-    }
-    for (const auto& [path, data] : {std::pair{&recordPath, &*filled}, std::pair{&bitmapPath, &bitmap.body},
-                                     std::pair{&launcherPath, &launcher.body}}) {
-        const auto signature = kvn::SignFile(*secret, *data);
-        if (!signature || !ReplaceFile(*path + ".sig", *signature)) {
-            std::cerr << "kvn_sign: cannot sign " << *path << "\n";
+    if (!ClientMinimumAllowed(kvn::ParseVersionRecord(*filled), options)) return 1;
+
+    // The new folder in memory: the filled record and the three signatures.
+    std::map<std::string, std::string> folder = {{"LoginExeVersionInfo.ini", *filled},
+                                                 {"LauncherDlg.bmp", bitmap.body},
+                                                 {"Login.exe", launcher.body}};
+    for (const char* name : {"LoginExeVersionInfo.ini", "LauncherDlg.bmp", "Login.exe"}) {
+        const auto signature = kvn::SignFile(*secret, folder[name]);
+        if (!signature) {
+            std::cerr << "kvn_sign: cannot sign " << dir << "/" << name << "; nothing was written\n";
             return 1;
         }
+        folder[std::string(name) + ".sig"] = *signature;
+    }
+    // Judged as launchers that trust this key will judge it, before any of
+    // it is written.
+    const auto publicKey = *kvn::Ed25519PublicKeyOf(*secret);
+    const auto verdicts = kvn::tools::CheckSite(
+        [&](const std::string& name, kvn::tools::FetchLimit limit) {
+            const auto found = folder.find(name);
+            kvn::tools::Fetched f;
+            if (found == folder.end()) return f;
+            f = kvn::tools::JudgeWholeFile(found->second.size(), limit, dir + "/" + name);
+            if (f.ok) f.body = found->second;
+            return f;
+        },
+        {publicKey}, Now());
+    for (const auto& v : verdicts)
+        if (!v.taken) {
+            std::cout << kvn::tools::Report(verdicts);
+            std::cerr << "kvn_sign: launchers would refuse " << v.file << "; nothing was written\n";
+            return 1;
+        }
+    // All of it or none.
+    std::vector<kvn::tools::NewFile> files;
+    if (*filled != record.body) files.push_back({recordPath, *filled});
+    for (const std::string& path : {recordPath, bitmapPath, launcherPath})
+        files.push_back({path + ".sig", folder[path.substr(dir.size() + 1) + ".sig"]});
+    if (!kvn::tools::ReplaceAll(files, error)) {
+        std::cerr << "kvn_sign: " << error << "\n";
+        return 1;
     }
     std::cout << recordPath << ":\n";
     for (const auto& [key, value] : values) std::cout << "  " << key << "=" << value << "\n";
-    // The folder as launchers that trust this key will judge it.
-    const auto publicKey = *kvn::Ed25519PublicKeyOf(*secret);
-    const auto verdicts = kvn::tools::CheckSite(
-        [&](const std::string& name, std::uint32_t ceiling) { return ReadLocal(dir + "/" + name, ceiling); },
-        {publicKey}, Now());
     std::cout << kvn::tools::Report(verdicts);
     PrintPublic(publicKey);
-    for (const auto& v : verdicts)
-        if (!v.taken) return 1;
     return 0;
 }
 
@@ -322,7 +306,7 @@ int Usage() {
                  "       kvn_sign public SECRET_FILE\n"
                  "       kvn_sign sign SECRET_FILE FILE...\n"
                  "       kvn_sign verify PUBLIC_KEY FILE...\n"
-                 "       kvn_sign release [--expires DAYS] SECRET_FILE DIR\n"
+                 "       kvn_sign release [--expires DAYS] [--server URL] [--raise-client-minimum] SECRET_FILE DIR\n"
                  "       kvn_sign check URL PUBLIC_KEY...\n";
     return 2;
 }
@@ -391,12 +375,13 @@ int main(int argc, char** argv) {
         return bad == 0 ? 0 : 1;
     }
     if (command == "release") {
-        long long days = 0;
+        ReleaseOptions options;
         std::vector<std::string> rest;
         for (int i = 2; i < argc; ++i) {
             const std::string arg = argv[i];
-            if (arg == "--expires" && i + 1 < argc && days == 0) {
+            if (arg == "--expires" && i + 1 < argc && options.expiresDays == 0) {
                 const std::string text = argv[++i];
+                long long days = 0;
                 try {
                     std::size_t used = 0;
                     days = std::stoll(text, &used);
@@ -408,12 +393,26 @@ int main(int argc, char** argv) {
                     std::cerr << "kvn_sign: --expires takes a number of days from 1 to 36500\n";
                     return 2;
                 }
+                options.expiresDays = days;
+            } else if (arg == "--server" && i + 1 < argc && options.server.empty()) {
+                options.server = argv[++i];
+                if (options.server.rfind("http://", 0) != 0 && options.server.rfind("https://", 0) != 0) {
+                    std::cerr << "kvn_sign: --server takes the download server's base address, http://...\n";
+                    return 2;
+                }
+            } else if (arg == "--raise-client-minimum") {
+                options.raiseClientMinimum = true;
+            } else if (arg.rfind("--", 0) == 0) {
+                return Usage();
             } else {
                 rest.push_back(arg);
             }
         }
         if (rest.size() != 2) return Usage();
-        return Release(rest[0], rest[1], days);
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        const int result = Release(rest[0], rest[1], options);
+        curl_global_cleanup();
+        return result;
     }
     if (command == "check" && argc >= 4) {
         std::string base = argv[2];
@@ -422,8 +421,8 @@ int main(int argc, char** argv) {
         if (!keys) return 2;
         curl_global_init(CURL_GLOBAL_DEFAULT);
         const auto verdicts = kvn::tools::CheckSite(
-            [&](const std::string& name, std::uint32_t ceiling) {
-                return FetchUrl(base + "/download/" + name, ceiling);
+            [&](const std::string& name, kvn::tools::FetchLimit limit) {
+                return kvn::tools::FetchUrl(base + "/download/" + name, limit);
             },
             *keys, Now());
         curl_global_cleanup();

@@ -1,5 +1,7 @@
 #include "tools/site_check.h"
 
+#include <optional>
+
 #include "update/complete_files.h"
 #include "update/update_rules.h"
 
@@ -10,37 +12,29 @@ Verdict Refused(const std::string& file, const std::string& reason, const std::s
     return {file, false, reason, detail};
 }
 
-// A file and its signature as a launcher fetches and checks them; the body
-// when both arrived and the signature holds. `arrived` gets the body when
-// the file itself arrived, signature or not.
-std::optional<std::string> FetchSigned(const FetchFile& fetch, const std::string& name,
-                                       std::uint32_t ceiling, const std::vector<std::string>& keys,
-                                       Verdict& verdict, std::optional<std::string>* arrived = nullptr,
-                                       bool sizeNamed = false) {
-    Fetched file = fetch(name, ceiling);
+// A file and its signature as a launcher fetches and checks them: the
+// file's own fetch first (its length against the limit), then the
+// signature. The body when both arrived and the signature holds.
+// `arrived` gets the body when the file itself arrived, signature or not.
+std::optional<std::string> FetchSigned(const FetchFile& fetch, const std::string& name, FetchLimit limit,
+                                       const std::vector<std::string>& keys, Verdict& verdict,
+                                       std::optional<std::string>* arrived = nullptr) {
+    Fetched file = fetch(name, limit);
     if (!file.ok) {
-        // Past a size the record names, the file is not that size.
-        const char* reason = !file.overCeiling ? "fetch" : sizeNamed ? "size" : "ceiling";
-        verdict = Refused(name, reason,
-                          file.problem + (sizeNamed && file.overCeiling ? " (the size the record names)" : ""));
+        verdict = Refused(name, file.reason, file.problem);
         return std::nullopt;
     }
     if (arrived) *arrived = file.body;
-    const Fetched signature = fetch(name + ".sig", kSignatureBytes);
+    // A signature is fetched as exactly 64 bytes; any failure of it is a
+    // failed signature to the launcher.
+    const Fetched signature = fetch(name + ".sig", FetchLimit{kSignatureBytes, true});
     if (!signature.ok) {
-        verdict = Refused(name, "signature",
-                          name + ".sig: " + signature.problem +
-                              (signature.overCeiling ? " (a signature is exactly 64 bytes)" : ""));
-        return std::nullopt;
-    }
-    if (signature.body.size() != kSignatureBytes) {
-        verdict = Refused(name, "signature",
-                          name + ".sig has " + std::to_string(signature.body.size()) +
-                              " bytes; a signature is exactly 64");
+        verdict = Refused(name, kReasonSignature,
+                          name + ".sig: " + signature.problem + " (a signature is exactly 64 bytes)");
         return std::nullopt;
     }
     if (!VerifyWithAnyKey(keys, file.body, signature.body)) {
-        verdict = Refused(name, "signature",
+        verdict = Refused(name, kReasonSignature,
                           keys.size() == 1 ? "not signed with the key given"
                                            : "not signed with any of the " + std::to_string(keys.size()) +
                                                  " keys given");
@@ -56,7 +50,7 @@ Verdict CheckAnnounced(const FetchFile& fetch, const std::string& name, const Fi
     Verdict verdict;
     if (demand.fault != FileFault::None)
         return Refused(name, ReasonWord(demand.fault), Describe(demand.fault));
-    const auto body = FetchSigned(fetch, name, demand.ceiling, keys, verdict, nullptr, demand.exactSize);
+    const auto body = FetchSigned(fetch, name, FetchLimit{demand.ceiling, demand.exactSize}, keys, verdict);
     if (!body) return verdict;
     FileFault fault = launcher ? CheckLauncherFile(*body, demand) : CheckBackgroundFile(*body, demand);
     // The record's launcher is for players' machines, whichever kind the
@@ -107,39 +101,39 @@ std::vector<Verdict> CheckSite(const FetchFile& fetch, const std::vector<std::st
     std::vector<Verdict> verdicts;
     const std::string recordName = "LoginExeVersionInfo.ini";
     Verdict recordVerdict;
-    std::optional<std::string> arrived;
-    const auto recordBytes = FetchSigned(fetch, recordName, kMaxRecordBytes, keys, recordVerdict, &arrived);
-    if (!arrived) {
-        verdicts.push_back(recordVerdict);
-        // Without a record there is nothing to hold the other files to.
-        for (const char* name : {"LauncherDlg.bmp", "Login.exe"})
-            verdicts.push_back(Refused(name, "record", "no record to hold it to"));
-        return verdicts;
+    const auto recordBytes =
+        FetchSigned(fetch, recordName, FetchLimit{kMaxRecordBytes, false}, keys, recordVerdict);
+    VersionRecord record;
+    if (recordBytes) {
+        record = ParseVersionRecord(*recordBytes);
+        // Against a stored record of zeros: only the expiry (and a negative
+        // file number) can refuse a record that arrived whole and signed.
+        const RecordFault fault = CheckRecord(record, VersionRecord{}, true, nowUtc);
+        if (fault == RecordFault::None) {
+            std::string detail = std::to_string(recordBytes->size()) + " bytes; LoginExeVersionNumber " +
+                                 std::to_string(record.launcher) + ", DlgBackVersionNumber " +
+                                 std::to_string(record.background) + ", VersionNumber " +
+                                 std::to_string(record.required);
+            detail += record.expires.valid() ? "; expires " + FormatUtcTime(record.expires.value)
+                                             : "; no expiry";
+            recordVerdict = {recordName, true, "", detail};
+        } else {
+            recordVerdict = Refused(recordName, ReasonWord(fault),
+                                    std::string(Describe(fault)) +
+                                        (fault == RecordFault::Expired
+                                             ? " (" + FormatUtcTime(record.expires.value) + ")"
+                                             : ""));
+        }
     }
-    // A record that is not taken still tells what the other files are
-    // meant to be, so they are judged against it all the same.
-    const VersionRecord record = ParseVersionRecord(*arrived);
-    // Against a stored record of zeros: only the expiry (and a negative
-    // file number) can refuse a record that arrived whole and signed.
-    const RecordFault fault = CheckRecord(record, VersionRecord{}, true, nowUtc);
-    if (!recordBytes) {
-        verdicts.push_back(recordVerdict);
-    } else if (fault == RecordFault::Expired || fault == RecordFault::BadExpiry) {
-        verdicts.push_back(Refused(recordName, "expiry",
-                                   std::string(Describe(fault)) +
-                                       (fault == RecordFault::Expired
-                                            ? " (" + FormatUtcTime(record.expires.value) + ")"
-                                            : "")));
-    } else if (fault != RecordFault::None) {
-        verdicts.push_back(Refused(recordName, ReasonWord(fault), Describe(fault)));
-    } else {
-        std::string detail = std::to_string(arrived->size()) + " bytes; LoginExeVersionNumber " +
-                             std::to_string(record.launcher) + ", DlgBackVersionNumber " +
-                             std::to_string(record.background) + ", VersionNumber " +
-                             std::to_string(record.required);
-        detail += record.expires.valid() ? "; expires " + FormatUtcTime(record.expires.value)
-                                         : "; no expiry";
-        verdicts.push_back({recordName, true, "", detail});
+    verdicts.push_back(recordVerdict);
+    if (!recordVerdict.taken) {
+        // A refused record is not taken, so launchers keep the one they
+        // have and hold no file to this one.
+        for (const char* name : {"LauncherDlg.bmp", "Login.exe"}) {
+            Verdict v{name, false, "", "no record", false};
+            verdicts.push_back(v);
+        }
+        return verdicts;
     }
     // As a launcher with older files fetches them: the record's numbers
     // above its own, so the digests are required.
@@ -152,8 +146,9 @@ std::vector<Verdict> CheckSite(const FetchFile& fetch, const std::vector<std::st
 std::string Report(const std::vector<Verdict>& verdicts) {
     std::string out;
     for (const Verdict& v : verdicts)
-        out += v.file + (v.taken ? ": taken (" + v.detail + ")\n"
-                                 : ": REFUSED (" + v.reason + "): " + v.detail + "\n");
+        out += v.file + (!v.judged  ? ": not judged (" + v.detail + ")\n"
+                         : v.taken ? ": taken (" + v.detail + ")\n"
+                                   : ": REFUSED (" + v.reason + "): " + v.detail + "\n");
     return out;
 }
 

@@ -87,9 +87,9 @@ LengthVerdict JudgeContentLength(const std::optional<std::string>& field, std::u
 const char* Describe(LengthFault fault) {
     switch (fault) {
         case LengthFault::None: return "a length within the ceiling";
-        case LengthFault::Malformed: return "Content-Length is not a length (digits only, or a list of equal ones)";
+        case LengthFault::Malformed: return "Content-Length is not a length (digits only, or a list of identical ones)";
         case LengthFault::AboveCeiling: return "Content-Length above the ceiling";
-        case LengthFault::NotTheSize: return "Content-Length is not the size the record names";
+        case LengthFault::NotTheSize: return "Content-Length is not the exact size required";
     }
     return "?";
 }

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The operator's release tools end to end: `kvn_sign release` fills in and
 # signs a download folder (the record keeps its numbers, other lines and
-# line ends; digests, sizes and the expiry are set), and `kvn_sign check`
-# judges a deployed download server (the local stand-in) as launchers do:
-# a good site passes; a wrong signature, digest or size, an expired record
-# and files above their ceilings are each refused with their reason.
+# line ends; digests, sizes and the expiry are set), all of it or nothing,
+# and never a VersionNumber above the deployed server's unless asked; and
+# `kvn_sign check` judges a deployed download server (the local stand-in)
+# as launchers do: a good site passes; a wrong signature, digest or size, a
+# cut file, a bad Content-Length, an expired record and files above their
+# ceilings are each refused with the launcher's reason.
 # Usage: release_tools.sh <build dir> <source dir>; needs no display.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,7 +21,11 @@ dl="$state/site/download"
 mkdir -p "$dl"
 cp "$build/package/Login.exe" "$dl/Login.exe"
 cp "$src/standins/site/download/LauncherDlg.bmp" "$dl/LauncherDlg.bmp"
-value_of() { sed -n "s/^$1=//p" "$dl/LoginExeVersionInfo.ini" | tr -d '\r'; }
+value_of() { sed -n "s/^$1=//p" "${2:-$dl}/LoginExeVersionInfo.ini" | tr -d '\r'; }
+# The deployed server serves $dl; release, without --server, asks it as
+# launchers would (KORVANE_DOWNLOAD).
+echo '{}' > "$state/rules.json"
+kvn_start_server --root "$state/site" --rules "$state/rules.json"
 
 # ---------------------------------------------------------------- release
 
@@ -73,20 +79,69 @@ for bad in section bitmap days; do
   ! ls "$dl"/*.sig >/dev/null 2>&1 || fail "a refused release signed files ($bad)"
 done
 
+# All or nothing: a release that fails on its last file (Login.exe.sig a
+# folder, or read-only), or finds a file an earlier cut-short run left,
+# leaves the folder byte for byte as it was, and says which file failed.
+rel="$state/release"
+for bad in folder read-only leftover; do
+  rm -rf "$rel" "$state/before" && cp -r "$state/good" "$rel"
+  sed -i 's/^Expires=.*/Expires=2098-01-01T00:00:00Z\r/' "$rel/LoginExeVersionInfo.ini"  # the record changes too
+  case $bad in
+    folder) rm "$rel/Login.exe.sig" && mkdir "$rel/Login.exe.sig" && echo kept > "$rel/Login.exe.sig/note" ;;
+    read-only) chmod a-w "$rel/Login.exe.sig" ;;
+    leftover) echo half > "$rel/LauncherDlg.bmp.sig.kvn_sign-new" ;;
+  esac
+  cp -a "$rel" "$state/before"
+  if out=$("$tool" release --expires 10 "$secret" "$rel" 2>&1); then fail "release went on past a file it cannot write ($bad)"; fi
+  diff -r "$state/before" "$rel" >/dev/null || fail "a failed release changed the folder ($bad): $(diff -r "$state/before" "$rel")"
+  want=Login.exe.sig; [ $bad = leftover ] && want=LauncherDlg.bmp.sig
+  grep -q "$rel/$want" <<<"$out" || fail "the failure does not name $want ($bad): $out"
+done
+[ "$(stat -c %a "$rel/LauncherDlg.bmp.sig")" = "$(stat -c %a "$state/good/LauncherDlg.bmp.sig")" ] || fail "modes changed"
+
+# VersionNumber: the deployed server serves 120. A release that raises it is
+# refused, and says why, unless --raise-client-minimum; one that keeps or
+# lowers it goes through. A server that cannot be read refuses too.
+rm -rf "$dl" && cp -r "$state/good" "$dl"
+for case in "121 refused" "121 taken --raise-client-minimum" "120 taken" "119 taken" \
+            "121 refused --server http://127.0.0.1:9" "0 refused --server http://127.0.0.1:9" \
+            "121 taken --server http://127.0.0.1:9 --raise-client-minimum" "121 refused --server $site/nothing" \
+            "119 taken --server $site/"; do
+  read -r number verdict options <<<"$case"
+  rm -rf "$rel" "$state/before" && cp -r "$state/good" "$rel" && rm "$rel"/*.sig
+  sed -i "s/^VersionNumber=.*/VersionNumber=$number\r/" "$rel/LoginExeVersionInfo.ini"
+  cp -a "$rel" "$state/before"
+  # shellcheck disable=SC2086
+  if out=$("$tool" release $options "$secret" "$rel" 2>&1); then got=taken; else got=refused; fi
+  [ "$got" = "$verdict" ] || fail "release of VersionNumber $number ($options) $got: $out"
+  if [ "$verdict" = refused ]; then
+    diff -r "$state/before" "$rel" >/dev/null || fail "a refused release changed the folder ($case)"
+    grep -q -- "--raise-client-minimum" <<<"$out" || fail "the refusal does not say how to go on ($case): $out"
+    if [ -z "$options" ]; then
+      grep -q "VersionNumber 121 is above the 120 that $site/download/LoginExeVersionInfo.ini serves" <<<"$out" ||
+        fail "a raised VersionNumber is not explained: $out"
+    fi
+  else
+    [ "$(value_of VersionNumber "$rel")" = "$number" ] || fail "VersionNumber changed ($case)"
+  fi
+done
+
 # ---------------------------------------------------------------- check
 
 rm -rf "$dl" && cp -r "$state/good" "$dl"
 echo '{}' > "$state/rules.json"
-kvn_start_server --root "$state/site" --rules "$state/rules.json"
 check() { "$tool" check "$site/" "$@" 2>&1; }
 
 out=$(check "$demo_key") || fail "check refused a good site: $out"
 [ "$(grep -c ': taken' <<<"$out")" = 3 ] || fail "check did not take all three files: $out"
 out=$(check "$other_key,$demo_key") || fail "check with a key list refused a good site: $out"
-if out=$(check "$other_key"); then fail "check took files signed with another key"; fi
-[ "$(grep -c 'REFUSED (signature)' <<<"$out")" = 3 ] || fail "wrong key not reported for each file: $out"
-if out=$(check AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=); then fail "check took files under a degenerate key"; fi
-[ "$(grep -c 'REFUSED (signature)' <<<"$out")" = 3 ] || fail "degenerate key not reported for each file: $out"
+# Under a key that did not sign them, the record is refused and the other
+# files, which launchers then hold to no record, are not judged.
+for key in "$other_key" AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=; do
+  if out=$(check "$key"); then fail "check took files signed with another key ($key)"; fi
+  [ "$(grep -c 'REFUSED (signature)' <<<"$out")" = 1 ] && [ "$(grep -c 'not judged (no record)' <<<"$out")" = 2 ] ||
+    fail "wrong key not reported ($key): $out"
+done
 
 # Each case changes the good site, expects one verdict, and restores it.
 # The launcher is signed anew after each change, so only its rule breaks.
@@ -94,8 +149,18 @@ expect() {  # expect FILE REASON
   local out
   if out=$(check "$demo_key"); then fail "check took a site with a bad $1 ($2)"; fi
   grep -q "^$1: REFUSED ($2)" <<<"$out" || fail "$1 not refused for $2: $out"
-  # (Without a record the other two files have nothing to be held to.)
-  [ "$(grep -v 'REFUSED (record)' <<<"$out" | grep -c 'REFUSED')" = 1 ] || fail "more refused than $1 ($2): $out"
+  [ "$(grep -c 'REFUSED' <<<"$out")" = 1 ] || fail "more refused than $1 ($2): $out"
+  # A refused record is not taken, so the other two files are not judged.
+  if [ "$1" = LoginExeVersionInfo.ini ]; then
+    [ "$(grep -cE '^(LauncherDlg.bmp|Login.exe): not judged \(no record\)$' <<<"$out")" = 2 ] ||
+      fail "files judged without a record: $out"
+  fi
+  rm -rf "$dl" && cp -r "$state/good" "$dl"
+  echo '{}' > "$state/rules.json"
+}
+takes() {  # takes WHAT: the site as it is now is taken whole
+  local out
+  out=$(check "$demo_key") || fail "check refused $1: $out"
   rm -rf "$dl" && cp -r "$state/good" "$dl"
   echo '{}' > "$state/rules.json"
 }
@@ -107,21 +172,44 @@ expect Login.exe digest
 printf 'X' >> "$dl/Login.exe"
 kvn_sign_files "$dl/Login.exe"
 expect Login.exe size
+# A launcher cut short on the server: its signature no longer fits, but
+# launchers refuse it on its length first.
+truncate -s -1000 "$dl/Login.exe"
+expect Login.exe size
+# A transfer the server breaks off: not the file's fault.
+echo '{"/download/Login.exe": {"truncate": 1000}}' > "$state/rules.json"
+expect Login.exe fetch
+# Content-Length as HTTP has it: digits, or identical ones repeated; a sign
+# or lengths that differ are refused before the body, the same for each file.
+echo '{"/download/LoginExeVersionInfo.ini": {"content_length": ["{n}", "{n}"]}, "/download/Login.exe": {"content_length": "{n}, {n}"}}' > "$state/rules.json"
+takes "lengths given twice alike"
+echo '{"/download/LoginExeVersionInfo.ini": {"content_length": "+{n}"}}' > "$state/rules.json"
+expect LoginExeVersionInfo.ini fetch
+echo '{"/download/LoginExeVersionInfo.ini": {"content_length": ["{n}", "7"]}}' > "$state/rules.json"
+expect LoginExeVersionInfo.ini fetch
+echo '{"/download/Login.exe": {"content_length": "+{n}"}}' > "$state/rules.json"
+expect Login.exe fetch
+echo '{"/download/LauncherDlg.bmp": {"content_length": "{n}, 1{n}"}}' > "$state/rules.json"
+expect LauncherDlg.bmp fetch
 sed -i 's/^Expires=.*/Expires=2020-01-01T00:00:00Z\r/' "$dl/LoginExeVersionInfo.ini"
 kvn_sign_files "$dl/LoginExeVersionInfo.ini"
 expect LoginExeVersionInfo.ini expiry
 sed -i 's/^Expires=.*/Expires=tomorrow\r/' "$dl/LoginExeVersionInfo.ini"
 kvn_sign_files "$dl/LoginExeVersionInfo.ini"
 expect LoginExeVersionInfo.ini expiry
-# A record announced at 100 MB, a record that runs past 64 KiB without a
-# length, a launcher that runs past the size the record names, and a
-# background size above the bitmap ceiling: none is read beyond its ceiling.
+# A record announced at 100 MB, a record over 64 KiB with an honest length
+# and without one (launchers take no body without a length), a launcher that
+# runs past the size the record names, and a background size above the
+# bitmap ceiling: none is read beyond its ceiling.
 echo '{"/download/LoginExeVersionInfo.ini": {"content_length": 100000000}}' > "$state/rules.json"
 expect LoginExeVersionInfo.ini ceiling
 for i in $(seq 3000); do printf '; padding line %05d\r\n' "$i"; done >> "$dl/LoginExeVersionInfo.ini"
 kvn_sign_files "$dl/LoginExeVersionInfo.ini"
-echo '{"/download/LoginExeVersionInfo.ini": {"content_length": "missing"}}' > "$state/rules.json"
+cp "$dl/LoginExeVersionInfo.ini" "$dl/LoginExeVersionInfo.ini.sig" "$state/"
 expect LoginExeVersionInfo.ini ceiling
+cp "$state/LoginExeVersionInfo.ini" "$state/LoginExeVersionInfo.ini.sig" "$dl/"
+echo '{"/download/LoginExeVersionInfo.ini": {"content_length": "missing"}}' > "$state/rules.json"
+expect LoginExeVersionInfo.ini fetch
 head -c 3000000 /dev/zero >> "$dl/Login.exe"
 echo '{"/download/Login.exe": {"content_length": "missing"}}' > "$state/rules.json"
 expect Login.exe size
