@@ -3,7 +3,7 @@
 //
 //   kvn_sign keygen SECRET_FILE         new key pair; the secret goes to SECRET_FILE
 //   kvn_sign public SECRET_FILE         the public key of a secret
-//   kvn_sign sign SECRET_FILE FILE...   writes FILE.sig beside each file
+//   kvn_sign sign SECRET_FILE FILE...   writes FILE.sig beside each file (all or none)
 //   kvn_sign verify PUBLIC_KEY FILE...  checks each FILE against FILE.sig
 //   kvn_sign release [--expires DAYS] [--server URL] [--raise-client-minimum] SECRET_FILE DIR
 //       fills in DIR/LoginExeVersionInfo.ini from the Login.exe and
@@ -72,18 +72,6 @@ bool WriteAll(const std::string& path, const std::string& data) {
     out.write(data.data(), static_cast<std::streamsize>(data.size()));
     out.close();
     return static_cast<bool>(out);
-}
-
-// Written beside the file and moved over it: the old file stays whole
-// until the new one is.
-bool ReplaceFile(const std::string& path, const std::string& data) {
-    const std::string temporary = path + ".new";
-    std::error_code ec;
-    if (!WriteAll(temporary, data) || (std::filesystem::rename(temporary, path, ec), ec)) {
-        std::filesystem::remove(temporary, ec);
-        return false;
-    }
-    return true;
 }
 
 // The secret file holds the 32-byte seed in base64 on one line.
@@ -347,16 +335,26 @@ int main(int argc, char** argv) {
     if (command == "sign" && argc >= 4) {
         const auto secret = ReadSecret(argv[2]);
         if (!secret) return 1;
+        // The signatures of all the files, or none.
+        std::vector<kvn::tools::NewFile> signatures;
         for (int i = 3; i < argc; ++i) {
             const std::string path = argv[i];
             const auto data = ReadAll(path);
             const auto signature = data ? kvn::SignFile(*secret, *data) : std::nullopt;
-            if (!signature || !ReplaceFile(path + ".sig", *signature)) {
-                std::cerr << "kvn_sign: cannot sign " << path << "\n";
+            if (!signature) {
+                std::cerr << "kvn_sign: cannot sign " << path << "; nothing was written\n";
                 return 1;
             }
-            std::cout << "signed " << path << " -> " << path << ".sig\n";
+            signatures.push_back({path + ".sig", *signature});
         }
+        std::string error;
+        if (!kvn::tools::ReplaceAll(signatures, error)) {
+            std::cerr << "kvn_sign: " << error << "\n";
+            return 1;
+        }
+        for (const auto& signature : signatures)
+            std::cout << "signed " << signature.path.substr(0, signature.path.size() - 4) << " -> " << signature.path
+                      << "\n";
         PrintPublic(*kvn::Ed25519PublicKeyOf(*secret));
         return 0;
     }

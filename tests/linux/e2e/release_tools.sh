@@ -97,7 +97,12 @@ for bad in folder read-only leftover; do
   want=Login.exe.sig; [ $bad = leftover ] && want=LauncherDlg.bmp.sig
   grep -q "$rel/$want" <<<"$out" || fail "the failure does not name $want ($bad): $out"
 done
-[ "$(stat -c %a "$rel/LauncherDlg.bmp.sig")" = "$(stat -c %a "$state/good/LauncherDlg.bmp.sig")" ] || fail "modes changed"
+# Once it can, the same release goes through, and a replaced file keeps its mode.
+rm "$rel/LauncherDlg.bmp.sig.kvn_sign-new" && chmod 640 "$rel/LoginExeVersionInfo.ini"
+"$tool" release --expires 10 "$secret" "$rel" >/dev/null || fail "release failed once it could write"
+[ "$(stat -c %a "$rel/LoginExeVersionInfo.ini")" = 640 ] || fail "the record lost its mode"
+[ "$(value_of Expires "$rel")" != 2098-01-01T00:00:00Z ] || fail "the record was not replaced"
+! ls "$rel" | grep -q kvn_sign || fail "files left beside the release: $(ls "$rel")"
 
 # VersionNumber: the deployed server serves 120. A release that raises it is
 # refused, and says why, unless --raise-client-minimum; one that keeps or
