@@ -97,6 +97,27 @@ for bad in folder read-only leftover; do
   want=Login.exe.sig; [ $bad = leftover ] && want=LauncherDlg.bmp.sig
   grep -q "$rel/$want" <<<"$out" || fail "the failure does not name $want ($bad): $out"
 done
+# A disk that fills: the folder on a small file system of its own (in a
+# mount namespace of its own, gone with it), with room for the new record
+# and not for all the signatures.
+if unshare -m true 2>/dev/null; then
+  out=$(unshare -m bash -c '
+    set -e
+    mount -t tmpfs -o size=16m kvn-full "$1"
+    cp -a "$2"/. "$1"/
+    sed -i "s/^Expires=.*/Expires=2098-01-01T00:00:00Z\r/" "$1/LoginExeVersionInfo.ini"
+    dd if=/dev/zero of="$1/filler" bs=4k status=none 2>/dev/null || true
+    truncate -s -8k "$1/filler"
+    cp -a "$1" "$4"
+    if "$3" release --expires 10 "$5" "$1" 2>&1; then echo "RELEASED"; fi
+    diff -r "$4" "$1" >/dev/null && echo "UNCHANGED"
+  ' bash "$rel" "$state/good" "$tool" "$state/full-before" "$secret") || true
+  grep -q UNCHANGED <<<"$out" && ! grep -q RELEASED <<<"$out" || fail "a full disk changed the folder: $out"
+  grep -q "cannot write $rel/.*: No space left on device" <<<"$out" || fail "a full disk not reported: $out"
+else
+  echo "note: no mount namespace here; the full-disk case is not run"
+fi
+rm -rf "$state/full-before"
 # Once it can, the same release goes through, and a replaced file keeps its mode.
 rm "$rel/LauncherDlg.bmp.sig.kvn_sign-new" && chmod 640 "$rel/LoginExeVersionInfo.ini"
 "$tool" release --expires 10 "$secret" "$rel" >/dev/null || fail "release failed once it could write"
