@@ -5,11 +5,12 @@
 
 #include <cstdlib>
 
+#include "platform/linux/embedded_resources.h"
 #include "platform/linux/internal.h"
 #include "platform/linux/paths.h"
 #include "platform/linux/services.h"
-#include "platform/linux/ui_gtk.h"
 #include "platform/text.h"
+#include "res/resource.h"
 
 namespace kvn::linuxp {
 
@@ -104,9 +105,9 @@ std::string unescapeValue(const std::string& s) {
 }
 
 // Desktop entries need an image file where a Windows link takes the icon
-// out of the program: the launcher's icon is written as a PNG beside the
-// program the link names ("Login.png" beside "Login.exe"), where it stays
-// with the program. Empty when it cannot be written.
+// out of the program: the icon compiled into this program is written as a
+// PNG beside the program the link names ("Login.png" beside "Login.exe"),
+// where it stays with the program. Empty when it cannot be written.
 std::string iconPathBeside(const std::string& program) {
     const auto slash = program.rfind('/');
     const auto dot = program.rfind('.');
@@ -118,8 +119,7 @@ std::string iconPathBeside(const std::string& program) {
 
 std::string iconBeside(const std::string& program) {
     const std::string png = iconPathBeside(program);
-    const std::string ico = ResourceFolder() + "/Login.ico";
-    GdkPixbuf* icon = gdk_pixbuf_new_from_file(ico.c_str(), nullptr);
+    GdkPixbuf* icon = LoadIconResource(IDR_MAINFRAME);
     if (!icon) return {};
     gchar* buffer = nullptr;
     gsize size = 0;

@@ -2,6 +2,8 @@
 // bar and log box.
 #include "platform/linux/ui_gtk.h"
 
+#include "platform/linux/embedded_resources.h"
+
 #include <string>
 
 #include "platform/text.h"
@@ -11,8 +13,7 @@ namespace kvn::linuxp {
 namespace {
 
 GdkPixbuf* LoadBitmap(int id) {
-    std::string file = ResourceFolder() + "/bitmaps/" + std::to_string(id) + ".bmp";
-    GdkPixbuf* pb = LoadBmpFile(file);
+    GdkPixbuf* pb = LoadBitmapResource(id);
     if (!pb) return nullptr;
     // Pure green is the buttons' transparent colour.
     GdkPixbuf* keyed = gdk_pixbuf_add_alpha(pb, TRUE, 0, 255, 0);

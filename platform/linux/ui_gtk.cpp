@@ -8,6 +8,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include "platform/linux/embedded_resources.h"
 #include "platform/linux/paths.h"
 #include "platform/text.h"
 
@@ -195,25 +196,6 @@ GdkPixbuf* LoadBmpFile(const std::string& path) {
         g_object_unref(loader);
     }
     return picture;
-}
-
-// KORVANE_RES_DIR, else a "res" folder beside the program or above it (a
-// program in the build tree finds the sources' one), else "res". No build
-// folder is compiled in, so that builds in different folders are the same.
-std::string ResourceFolder() {
-    if (const char* env = getenv("KORVANE_RES_DIR")) return env;
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n > 0) {
-        buf[n] = 0;
-        std::string dir(buf);
-        for (int up = 0; up <= 4 && dir.rfind('/') != std::string::npos; ++up) {
-            dir = dir.substr(0, dir.rfind('/'));
-            const std::string candidate = dir + "/res";
-            if (g_file_test((candidate + "/bitmaps").c_str(), G_FILE_TEST_IS_DIR)) return candidate;
-        }
-    }
-    return "res";
 }
 
 // ------------------------------------------------------------- GtkUi
@@ -427,10 +409,11 @@ Rect UiDialog::windowRect() {
     return r;
 }
 
-void UiDialog::setIcon(int) {
+void UiDialog::setIcon(int iconId) {
     call([&] {
-        std::string ico = ResourceFolder() + "/Login.ico";
-        gtk_window_set_icon_from_file(GTK_WINDOW(window_), ico.c_str(), nullptr);
+        GdkPixbuf* icon = LoadIconResource(iconId);
+        gtk_window_set_icon(GTK_WINDOW(window_), icon);
+        if (icon) g_object_unref(icon);
     });
 }
 

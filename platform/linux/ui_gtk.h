@@ -260,9 +260,6 @@ private:
     bool ended_ = false;
 };
 
-// The folder of the bitmaps and the icon.
-std::string ResourceFolder();
-
 // A bitmap file decoded by GdkPixbuf's BMP loader, named outright: left to
 // guess the format from the first bytes, GdkPixbuf takes some whole bitmaps
 // for other kinds of file (a file size field of 0x..1100 reads as a TeX

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/embedded_resources.h"
 #include "platform/linux/paths.h"
 #include "platform/linux/ui_gtk.h"
 #include "platform/text.h"
@@ -52,7 +53,6 @@ class GtkWindows : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display"; }
     void SetUp() override {
-        ::setenv("KORVANE_RES_DIR", KVN_SOURCE_DIR "/res", 1);
         ::setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
     }
     linuxp::GtkUi ui;
@@ -406,6 +406,38 @@ TEST(BitmapLoading, WhatTheCheckAdmitsTheBackendLoads) {
     EXPECT_GE(admitted, 10);
     EXPECT_EQ(linuxp::LoadBmpFile(KVN_SOURCE_DIR "/no/such/LauncherDlg.bmp"), nullptr);
     EXPECT_EQ(linuxp::LoadBmpFile(KVN_SOURCE_DIR "/README.md"), nullptr);
+}
+
+// The program carries its pictures: every button bitmap at the size the
+// launcher's button table gives it, and the icon; an id it does not carry
+// gives nothing. (The program never looks in a folder: this runs from the
+// build tree, where a folder could be found, and the e2e check of the
+// installed package shows the same from outside it.)
+TEST(BitmapLoading, TheProgramCarriesItsBitmapsAndItsIcon) {
+    const struct { int in, out, width, height; } buttons[] = {
+        {IDB_CLOSE_IN, IDB_CLOSE_OUT, 25, 26},           {IDB_MINIMIZE_IN, IDB_MINIMIZE_OUT, 25, 26},
+        {IDB_VIDEO_IN, IDB_VIDEO_OUT, 103, 23},          {IDB_LEVEL_IN, IDB_LEVEL_OUT, 172, 172},
+        {IDB_VIDEO_SAVE_IN, IDB_VIDEO_SAVE_OUT, 106, 27}, {IDB_VIDEO_CLOSE_IN, IDB_VIDEO_CLOSE_OUT, 106, 27},
+    };
+    for (const auto& b : buttons) {
+        for (int id : {b.in, b.out}) {
+            SCOPED_TRACE(id);
+            GdkPixbuf* picture = linuxp::LoadBitmapResource(id);
+            ASSERT_NE(picture, nullptr);
+            EXPECT_EQ(gdk_pixbuf_get_width(picture), b.width);
+            EXPECT_EQ(gdk_pixbuf_get_height(picture), b.height);
+            g_object_unref(picture);
+        }
+    }
+    GdkPixbuf* icon = linuxp::LoadIconResource(IDR_MAINFRAME);
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(gdk_pixbuf_get_width(icon), 32);
+    EXPECT_EQ(gdk_pixbuf_get_height(icon), 32);
+    g_object_unref(icon);
+    // 136 is no bitmap of the program's; an icon is not a bitmap.
+    EXPECT_EQ(linuxp::LoadBitmapResource(136), nullptr);
+    EXPECT_EQ(linuxp::LoadBitmapResource(IDR_MAINFRAME), nullptr);
+    EXPECT_EQ(linuxp::LoadIconResource(IDB_CLOSE_IN), nullptr);
 }
 
 }  // namespace
