@@ -96,6 +96,8 @@ void PlaceLauncherFiles(CLauncherDlg& dlg) {
     };
     for (const char16_t* pattern : kFiles)
         CopyFileToDir(p, formatS(pattern, {own}), dlg.m_szInstallDir.str());
+    for (const WString& name : p.system.packageFiles())
+        CopyFileToDir(p, own + u"\\" + name, dlg.m_szInstallDir.str());
 }
 
 }  // namespace kvn

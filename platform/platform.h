@@ -488,6 +488,11 @@ public:
     virtual std::optional<WString> environment(const WString& name) = 0;
     virtual WString currentDirectory() = 0;
     virtual WString moduleFileName() = 0;
+    // Programs of the platform's own that the launcher's package carries
+    // beside the launcher (names in its folder), placed in the install folder
+    // with the launcher's files; none where the system has them, as Windows
+    // has regsvr32.
+    virtual std::vector<WString> packageFiles() { return {}; }
     // Creates the named mutex with initial ownership; alreadyExisted tells
     // whether another holder had it first.
     virtual std::unique_ptr<NamedMutex> createNamedMutex(const WString& name,

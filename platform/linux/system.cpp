@@ -71,6 +71,9 @@ public:
         if (n <= 0) return u"";
         return WindowsPath(std::string(buf, static_cast<std::size_t>(n)));
     }
+    // This system has no regsvr32: the port's own comes in the package, and
+    // the installed launcher needs it beside itself to unregister the plug-in.
+    std::vector<WString> packageFiles() override { return {u"regsvr32"}; }
     std::unique_ptr<NamedMutex> createNamedMutex(const WString& name, bool& alreadyExisted) override {
         alreadyExisted = false;
         std::string safe = toUtf8(name);

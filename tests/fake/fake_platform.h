@@ -232,6 +232,7 @@ public:
     std::optional<WString> environment(const WString& name) override;
     WString currentDirectory() override { return currentDir; }
     WString moduleFileName() override { return moduleFile; }
+    std::vector<WString> packageFiles() override { return packageFileNames; }
     std::unique_ptr<NamedMutex> createNamedMutex(const WString& name, bool& alreadyExisted) override;
     std::optional<Bytes> toAnsi(const WString& text) override;
     WString fromAnsi(const Bytes& text) override;
@@ -243,6 +244,7 @@ public:
     std::map<WString, WString> env;
     WString currentDir = u"C:\\Games";
     WString moduleFile = u"C:\\Games\\Login.exe";
+    std::vector<WString> packageFileNames;  // none, as on Windows
     std::atomic<unsigned> sleeps{0};
     std::atomic<unsigned long long> sleptMs{0};
     std::atomic<std::uint64_t> clockMs{5000};

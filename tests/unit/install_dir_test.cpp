@@ -93,6 +93,25 @@ TEST_F(PlaceFilesTest, SevenFilesAreCopiedFromTheLaunchersFolder) {
     EXPECT_FALSE(p.files.exists(u"D:\\Korvanis\\other.txt"));
 }
 
+TEST_F(PlaceFilesTest, ThePlatformsOwnProgramsFollowTheSevenFiles) {
+    p.system.moduleFile = u"C:\\游戏\\Login.exe";
+    p.system.packageFileNames = {u"regsvr32"};
+    p.files.put(u"C:\\游戏\\Login.exe", "launcher");
+    p.files.put(u"C:\\游戏\\regsvr32", "registration");
+    dlg.m_szInstallDir.assign(u"D:\\Korvanis");
+    PlaceLauncherFiles(dlg);
+    ASSERT_EQ(p.files.copies.size(), 8u);
+    EXPECT_EQ(p.files.copies[7].first, u"C:\\游戏\\regsvr32");
+    EXPECT_EQ(p.files.copies[7].second, u"D:\\Korvanis/regsvr32");
+    EXPECT_EQ(p.files.get(u"D:\\Korvanis\\regsvr32"), "registration");
+
+    // Started from the install folder: nothing is copied, these included.
+    p.files.copies.clear();
+    p.system.moduleFile = u"D:\\Korvanis\\Login.exe";
+    PlaceLauncherFiles(dlg);
+    EXPECT_TRUE(p.files.copies.empty());
+}
+
 TEST_F(PlaceFilesTest, MissingSourcesAreSkippedSilently) {
     p.files.put(u"C:\\Games\\Login.exe", "launcher");
     dlg.m_szInstallDir.assign(u"D:\\Korvanis");
