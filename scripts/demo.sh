@@ -23,8 +23,6 @@ export XDG_CACHE_HOME=$state/home/.cache XDG_RUNTIME_DIR=$state/run
 mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_RUNTIME_DIR" "$state/C" "$state/D"
 chmod 700 "$XDG_RUNTIME_DIR"
 export KORVANE_DRIVES="C=$state/C;D=$state/D"
-export KORVANE_RES_DIR=$root/res
-export PATH=$root/build/linux/standins/bin:$PATH
 
 # The build's copy of the demo site: its download files carry signatures made
 # with the demo key, which the preset's build trusts, so the self-update of a

@@ -41,7 +41,7 @@ geometry=$(xdotool getwindowgeometry "$(window_of $first "Korvane安装程序" |
 echo "$geometry" | grep -q "Geometry: 1035x590" || fail "window geometry: $geometry"
 wait_for 600 test -e "$inst/Launcher.exe" || fail "client not unpacked"
 for f in Login.exe LauncherDlg.bmp Uninstall.list LoginExeVersionInfo.ini KVNClient.7z 7zr.exe \
-         kvnversion.ini bin/npKVNWebPlayer.dll; do
+         regsvr32 kvnversion.ini bin/npKVNWebPlayer.dll; do
   [ -e "$inst/$f" ] || fail "missing $f in the install folder"
 done
 wait_for 300 grep -qF 'Path=C:\\Korvanis\\bin\\npKVNWebPlayer.dll' "$XDG_CONFIG_HOME/korvane/registry.ini" \
@@ -90,9 +90,10 @@ kill $again; wait $again 2>/dev/null || true
 echo "ok: first start, single instance, second start"
 
 # ---- Installations cut short. 7zr.exe and regsvr32 wait at gates the
-# checks open, so that a kill lands at a known point.
-gates=$state/gates; mkdir -p "$gates" "$state/gate-bin"
-cat > "$state/gate-bin/regsvr32" <<GATE
+# checks open, so that a kill lands at a known point. Both are the package's
+# own, which the launcher places in the install folder with itself.
+gates=$state/gates; mkdir -p "$gates"
+cat > "$pkg/regsvr32" <<GATE
 #!/bin/sh
 echo \$\$ >> "$gates/regsvr32.started"
 while [ ! -e "$gates/regsvr32.go" ]; do sleep 0.02; done
@@ -104,8 +105,7 @@ echo \$\$ >> "$gates/7zr.started"
 while [ ! -e "$gates/7zr.go" ]; do sleep 0.02; done
 exec "$(command -v 7zz)" "\$@"
 GATE
-chmod +x "$state/gate-bin/regsvr32" "$pkg/7zr.exe"
-export PATH=$state/gate-bin:$PATH
+chmod +x "$pkg/regsvr32" "$pkg/7zr.exe"
 registry=$XDG_CONFIG_HOME/korvane/registry.ini
 menu_link=$XDG_DATA_HOME/applications/Korvane/Korvane.desktop
 desk_link=$HOME/Desktop/Korvane.desktop

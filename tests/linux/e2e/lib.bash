@@ -1,7 +1,8 @@
 # Shared pieces of the Linux end-to-end checks (sourced; not a check itself).
 # kvn_init <build dir> <source dir> gives each run its own scratch machine:
-# HOME and XDG folders, drive C, the stand-in programs on PATH. Everything
-# the run started is ended, and the scratch folder removed, on exit.
+# HOME and XDG folders, drive C. The launcher finds what it runs in its own
+# package (regsvr32 among it), never on PATH. Everything the run started is
+# ended, and the scratch folder removed, on exit.
 
 fail() { echo "FAIL: $*"; exit 1; }
 # Waits up to $1 tenths of a second for a command to succeed.
@@ -18,7 +19,7 @@ kvn_init() {
   export XDG_CACHE_HOME=$state/home/.cache XDG_RUNTIME_DIR=$state/run
   mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_RUNTIME_DIR" "$state/C"
   chmod 700 "$XDG_RUNTIME_DIR"
-  export KORVANE_DRIVES="C=$state/C" KORVANE_RES_DIR=$src/res PATH=$build/standins/bin:$PATH
+  export KORVANE_DRIVES="C=$state/C"
   export WEBKIT_DISABLE_COMPOSITING_MODE=1
   inst="$state/C/Korvanis"
 }
@@ -62,11 +63,11 @@ kvn_package_copy() { cp -r "$build/package" "$1"; }
 
 # The state a finished installation leaves, made without the launcher: the
 # package's files and the unpacked client in C:\Korvanis, and the plug-in
-# registered by the stand-in regsvr32 as the install worker runs it.
+# registered by the package's regsvr32 as the install worker runs it.
 kvn_seed_install() {
   mkdir -p "$inst"
   cp "$build/package/"* "$inst/"
-  (cd "$inst" && 7zz x -y -bso0 -bsp0 KVNClient.7z && regsvr32 /s "$inst/bin/npKVNWebPlayer.dll") \
+  (cd "$inst" && 7zz x -y -bso0 -bsp0 KVNClient.7z && ./regsvr32 /s "$inst/bin/npKVNWebPlayer.dll") \
     || fail "could not seed the installed client"
   grep -qF 'Path=C:\\Korvanis\\bin\\npKVNWebPlayer.dll' "$XDG_CONFIG_HOME/korvane/registry.ini" \
     || fail "seeded plug-in not registered"
