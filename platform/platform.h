@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -263,10 +264,24 @@ public:
 
 // ---------------------------------------------------------------- HTTP
 
-// Raised by the HTTP backend when a connection, request or read fails.
+// Raised by the HTTP backend when a lookup, connection, request or read
+// fails; what() says why in a line fit for a log.
 class HttpFailure : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    enum class Kind {
+        Other,     // a protocol, TLS or system failure
+        Lookup,    // the proxy resolver gave no usable answer in time
+        Connect,   // no way to the host could be connected
+        Silence,   // nothing arrived within the receive time-out
+        TooSlow,   // fewer than the low-speed bytes within the window
+        Stopped,   // the session's stop flag was set
+    };
+    explicit HttpFailure(const std::string& what, Kind kind = Kind::Other)
+        : std::runtime_error(what), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
 };
 
 struct HttpSessionOptions {
@@ -280,6 +295,11 @@ struct HttpSessionOptions {
     // holds the caller no longer than a silent server does.
     unsigned lowSpeedBytes = 1024;
     unsigned lowSpeedWindowMs = 7000;
+    // Read by every blocking call of the session (proxy lookup, connect,
+    // send, response head, read): once it reads true, the call gives up with
+    // HttpFailure within about 250 ms. Null: never asked to stop. The flag
+    // must outlive the session.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 struct HttpTarget {
@@ -301,6 +321,11 @@ public:
     virtual std::optional<WString> contentLength() = 0;
     // Reads up to n bytes of the body; 0 at its end. Throws HttpFailure.
     virtual std::size_t read(char* buffer, std::size_t n) = 0;
+    // The way the request took, for the record: "direct", or the proxy as
+    // scheme://host:port (never its credentials); empty while none stands
+    // or when the backend cannot tell (the system chose it). Also set after
+    // send() failed: the last way tried.
+    virtual std::string route() const { return {}; }
 };
 
 class HttpSession {

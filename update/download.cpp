@@ -80,12 +80,17 @@ bool ParseUrl(const WString& url, HttpTarget& target) {
 // as it was and the temporary file is removed. Every failure of the HTTP
 // stack, including a session that cannot be opened, reports false. No more
 // than the ceiling, nor more than Content-Length announced, is ever read.
+// The context's stop flag (set when the window goes away) ends a download
+// under way within a moment, as a failure.
 bool DownloadFile(Platform& platform, InstallWorkerContext& context, WString url,
                   WString localPath, bool notify, DownloadCeiling ceiling) {
     const WString partPath = localPath + u".part";
     bool partCreated = false;
+    if (context.m_bStopWorker.load()) return false;
     try {
-        auto session = platform.http.openSession(AppName(platform.system), HttpSessionOptions{});
+        HttpSessionOptions options;
+        options.stop = &context.m_bStopWorker;
+        auto session = platform.http.openSession(AppName(platform.system), options);
         if (!session) return false;
 
         HttpTarget target;
@@ -150,7 +155,8 @@ bool DownloadFile(Platform& platform, InstallWorkerContext& context, WString url
         const std::uint64_t size = file->size();
         file->close();
         file.reset();
-        if (overrun || size != total || done != total) {
+        // A stop that came with the last bytes still leaves the target alone.
+        if (overrun || size != total || done != total || context.m_bStopWorker.load()) {
             platform.files.deleteFile(partPath);
             return false;
         }

@@ -1,6 +1,7 @@
 #include "tests/fake/fake_platform.h"
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 #include "platform/text.h"
@@ -550,17 +551,33 @@ std::optional<ShellLinkInfo> FakeShell::readShellLink(const WString& linkPath) {
 // ------------------------------------------------------------ HTTP
 
 namespace {
+// Every blocking call gives up once the session's stop flag is set.
+void ThrowIfStopped(const std::atomic<bool>* stop) {
+    if (stop && stop->load()) throw HttpFailure("stopped", HttpFailure::Kind::Stopped);
+}
+
 class FakeRequest : public HttpRequest {
 public:
-    FakeRequest(FakeHttp& http, WString object, FakeHttpAnswer answer)
-        : http_(http), object_(std::move(object)), answer_(std::move(answer)) {}
-    void send() override {}
+    FakeRequest(FakeHttp& http, WString object, FakeHttpAnswer answer,
+                const std::atomic<bool>* stop)
+        : http_(http), object_(std::move(object)), answer_(std::move(answer)), stop_(stop) {}
+    void send() override {
+        ThrowIfStopped(stop_);
+        while (answer_.hang) {
+            // A hang with no flag to end it would hold the test for ever.
+            if (!stop_) throw HttpFailure("the fake server hangs, and nothing can stop it");
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            ThrowIfStopped(stop_);
+        }
+    }
     std::uint32_t statusCode() override { return answer_.status; }
+    std::string route() const override { return "direct"; }
     std::optional<WString> contentLength() override {
         if (!answer_.contentLength) return std::nullopt;
         return widen(*answer_.contentLength);
     }
     std::size_t read(char* buffer, std::size_t n) override {
+        ThrowIfStopped(stop_);
         const std::size_t limit = answer_.failAfter.value_or(answer_.body.size());
         if (offset_ >= limit && offset_ < answer_.body.size()) throw HttpFailure("read failed");
         const std::size_t count = std::min({n, answer_.body.size() - offset_, limit - offset_});
@@ -575,13 +592,15 @@ private:
     FakeHttp& http_;
     WString object_;
     FakeHttpAnswer answer_;
+    const std::atomic<bool>* stop_;
     std::size_t offset_ = 0;
 };
 
 class FakeSession : public HttpSession {
 public:
-    explicit FakeSession(FakeHttp& http) : http_(http) {}
+    FakeSession(FakeHttp& http, const std::atomic<bool>* stop) : http_(http), stop_(stop) {}
     std::unique_ptr<HttpRequest> openRequest(const HttpTarget& target) override {
+        ThrowIfStopped(stop_);
         std::unique_lock lock(http_.mutex);
         http_.requests.push_back(target);
         if (http_.beforeAnswer) {
@@ -595,19 +614,22 @@ public:
         FakeHttpAnswer answer = it->second.front();
         if (it->second.size() > 1) it->second.pop_front();
         if (answer.unreachable) throw HttpFailure("cannot connect");
-        return std::make_unique<FakeRequest>(http_, target.object, answer);
+        return std::make_unique<FakeRequest>(http_, target.object, answer, stop_);
     }
 
 private:
     FakeHttp& http_;
+    const std::atomic<bool>* stop_;
 };
 }  // namespace
 
-std::unique_ptr<HttpSession> FakeHttp::openSession(const WString& agent, const HttpSessionOptions&) {
+std::unique_ptr<HttpSession> FakeHttp::openSession(const WString& agent,
+                                                   const HttpSessionOptions& options) {
     std::lock_guard lock(mutex);
     agents.push_back(agent);
+    sessionOptions.push_back(options);
     if (sessionFails) throw HttpFailure("no session");
-    return std::make_unique<FakeSession>(*this);
+    return std::make_unique<FakeSession>(*this, options.stop);
 }
 
 void FakeHttp::serve(const WString& object, const Bytes& body) {

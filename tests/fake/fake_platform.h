@@ -169,6 +169,9 @@ struct FakeHttpAnswer {
     Bytes body;
     std::optional<std::size_t> failAfter;  // a read fails once this many bytes are out
     bool unreachable = false;              // the connection cannot be made
+    // The answer never comes: send() waits until the session's stop flag is
+    // set, then fails as the backends do.
+    bool hang = false;
 };
 
 class FakeHttp : public Http {
@@ -180,6 +183,7 @@ public:
     void serve(const WString& object, const Bytes& body);   // 200 with the right length
     std::vector<HttpTarget> requests;
     std::vector<WString> agents;
+    std::vector<HttpSessionOptions> sessionOptions;  // as each session was opened
     bool sessionFails = false;
     // Runs as each request reaches the server (after it is recorded); may
     // throw to stand for the process being killed there.

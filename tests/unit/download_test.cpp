@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "tests/fake/fake_platform.h"
 #include "platform/text.h"
 #include "update/download.h"
@@ -264,6 +267,62 @@ TEST_F(DownloadTest, UrlFormsOfBothSchemesReachTheirTarget) {
                                WString(u"https://h.example:4a3/x")})
         EXPECT_FALSE(DownloadFile(fp.platform, context, url, target, false)) << toUtf8(url);
     EXPECT_TRUE(fp.http.requests.empty());
+}
+
+// The window's stop flag reaches the session, and a stop at any point of a
+// download leaves the target as it was, with no partial file.
+TEST_F(DownloadTest, AStopEndsTheDownloadAndLeavesTheFileAsItWas) {
+    fp.http.serve(u"/download/LauncherDlg.bmp", Bytes(5000, 'n'));
+    ASSERT_TRUE(Get(false));
+    ASSERT_EQ(fp.http.sessionOptions.size(), 1u);
+    EXPECT_EQ(fp.http.sessionOptions[0].stop, &context.m_bStopWorker);
+    fp.files.put(target, "old bitmap");
+
+    // In the middle of the body: the next read fails.
+    struct Stopper : Recorder {
+        InstallWorkerContext* context = nullptr;
+        void OnDownloadProgress(const WString& text, std::uint32_t done, std::uint32_t total) override {
+            Recorder::OnDownloadProgress(text, done, total);
+            if (done >= 2048) context->m_bStopWorker.store(true);
+        }
+    } stopper;
+    InstallWorkerContext stopping{&stopper};
+    stopper.context = &stopping;
+    EXPECT_FALSE(DownloadFile(fp.platform, stopping, u"http://dl.example/download/LauncherDlg.bmp",
+                              target, true));
+    ExpectOldFileAndNoLeftovers();
+    // No read after the one during which the stop came.
+    EXPECT_EQ(fp.http.bodyBytesSent[u"/download/LauncherDlg.bmp"], 5000u + 3072u);
+    for (const Event& e : stopper.events) EXPECT_NE(e.kind, 'c');
+
+    // Already set: no request at all.
+    const std::size_t requests = fp.http.requests.size();
+    EXPECT_FALSE(DownloadFile(fp.platform, stopping, u"http://dl.example/download/LauncherDlg.bmp",
+                              target, true));
+    EXPECT_EQ(fp.http.requests.size(), requests);
+    ExpectOldFileAndNoLeftovers();
+}
+
+TEST_F(DownloadTest, AServerThatNeverAnswersIsLeftWhenTheWindowGoes) {
+    FakeHttpAnswer silent;
+    silent.hang = true;
+    Answer(silent);
+    std::thread closer([&] {
+        // Once the request has reached the server (the list is written
+        // under the fake's lock).
+        for (;;) {
+            {
+                std::lock_guard lock(fp.http.mutex);
+                if (!fp.http.requests.empty()) break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        context.m_bStopWorker.store(true);
+    });
+    EXPECT_FALSE(Get());
+    closer.join();
+    ExpectOldFileAndNoLeftovers();
+    EXPECT_TRUE(sink.events.empty());
 }
 
 TEST_F(DownloadTest, UncreatableLocalFileFails) {
