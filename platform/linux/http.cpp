@@ -1,15 +1,15 @@
 // HTTP GET through libcurl's multi interface, read as a pull stream: the
 // transfer is paused when the internal buffer is full, so a large body
-// never sits in memory whole. Each request goes the way GIO's proxy resolver
-// names for its URL, as the web views' requests do.
+// never sits in memory whole. Each request takes the ways GIO's proxy
+// resolver names for its URL, in their order, as the web views' requests do.
 #include <curl/curl.h>
-#include <gio/gio.h>
 
 #include <chrono>
 #include <cstring>
-#include <mutex>
+#include <thread>
 
 #include "platform/linux/internal.h"
+#include "platform/linux/proxy_lookup.h"
 #include "platform/linux/services.h"
 #include "platform/text.h"
 
@@ -18,102 +18,89 @@ namespace {
 
 constexpr std::size_t kBufferLimit = 1 << 20;
 constexpr std::size_t kCompactAt = 64 << 10;
+using Kind = HttpFailure::Kind;
 
-// Asks the resolver which way the URL goes (GIO's resolvers are safe to use
-// from any thread). A resolver that cannot answer fails the request, as it
-// fails the web views' connections.
-std::vector<std::string> LookupProxies(GProxyResolver* resolver, const std::string& url) {
-    GError* error = nullptr;
-    gchar** answer = g_proxy_resolver_lookup(resolver, url.c_str(), nullptr, &error);
-    if (!answer) {
-        std::string why = "no proxy answer for the address";
-        if (error) why += std::string(": ") + error->message;
-        g_clear_error(&error);
-        throw HttpFailure(why);
-    }
-    std::vector<std::string> out;
-    for (gchar** p = answer; *p; ++p) out.emplace_back(*p);
-    g_strfreev(answer);
-    return out;
+// Failures that mean a way could not be reached: the next way is tried.
+bool CannotReach(CURLcode code) {
+    return code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT ||
+           code == CURLE_COULDNT_RESOLVE_PROXY || code == CURLE_COULDNT_RESOLVE_HOST ||
+           code == CURLE_PROXY;
+}
+
+// A proxy as the record may show it: no user name or password.
+std::string WithoutCredentials(const std::string& proxy) {
+    const auto scheme = proxy.find("://");
+    if (scheme == std::string::npos) return proxy;
+    const auto at = proxy.find('@', scheme + 3);
+    const auto slash = proxy.find('/', scheme + 3);
+    if (at == std::string::npos || (slash != std::string::npos && slash < at)) return proxy;
+    return proxy.substr(0, scheme + 3) + proxy.substr(at + 1);
 }
 
 class CurlRequest : public HttpRequest {
 public:
-    CurlRequest(const HttpTarget& t, const HttpSessionOptions& o, GProxyResolver* resolver) {
+    CurlRequest(const HttpTarget& t, const HttpSessionOptions& o, ProxyLookups& lookups)
+        : options_(o), lookups_(lookups) {
         url_ = std::string(t.secure ? "https://" : "http://") + toUtf8(t.host) + ":" +
                std::to_string(t.port) + toUtf8(t.object);
-        const ProxyChoice proxy = ChooseProxy(LookupProxies(resolver, url_));
-        if (proxy.kind == ProxyChoice::Unusable)
-            throw HttpFailure("the proxy named for the address cannot be used");
-        easy_ = curl_easy_init();
-        multi_ = curl_multi_init();
-        if (!easy_ || !multi_) {
-            if (easy_) curl_easy_cleanup(easy_);
-            if (multi_) curl_multi_cleanup(multi_);
-            throw HttpFailure("cannot create the request");
-        }
-        curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
-        if (proxy.kind == ProxyChoice::Proxy) {
-            // The resolver has already weighed the exceptions.
-            proxy_ = proxy.url;
-            curl_easy_setopt(easy_, CURLOPT_PROXY, proxy_.c_str());
-            curl_easy_setopt(easy_, CURLOPT_NOPROXY, "");
-        }
-        // A direct answer leaves libcurl's own reading of http_proxy and the
-        // like in force, for a desktop whose resolver does not read them.
-        curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
-        curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
-        curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(o.connectTimeoutMs));
-        // "No data for the receive time-out while waiting" ends the transfer;
-        // step() watches it in milliseconds.
         receiveTimeout_ = std::chrono::milliseconds(o.receiveTimeoutMs);
-        connectTimeout_ = std::chrono::milliseconds(o.connectTimeoutMs);
-        lowSpeedBytes_ = o.lowSpeedBytes;
         lowSpeedWindow_ = std::chrono::milliseconds(o.lowSpeedWindowMs);
-        curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
-        curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, nullptr);
+        multi_ = curl_multi_init();
+        if (!multi_) throw HttpFailure("cannot create the request");
         headers_ = curl_slist_append(headers_, "User-Agent: KVN");
         headers_ = curl_slist_append(headers_, "Accept:");  // libcurl's "*/*" is not sent
         headers_ = curl_slist_append(headers_, "Pragma: no-cache");
         headers_ = curl_slist_append(headers_, "Cache-Control: no-cache");
-        curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
-        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::onData);
-        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeader);
-        curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
-        // Once connected, the receive time-out alone counts.
-        curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &CurlRequest::onConnected);
-        curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this);
     }
     ~CurlRequest() override {
-        if (added_) curl_multi_remove_handle(multi_, easy_);
-        if (easy_) curl_easy_cleanup(easy_);
+        dropHandle();
         if (multi_) curl_multi_cleanup(multi_);
         curl_slist_free_all(headers_);
     }
 
+    // Looks up the ways to the URL (once per address and backend), then
+    // tries them in their order until one connects; all of them again, up to
+    // connectRetries times with connectBackoffMs between the rounds. The
+    // lookup, every try and the pauses count within the receive time-out:
+    // a start waits no longer for a way than for a silent server. Then
+    // waits for the response head under the receive and low-speed rules.
     void send() override {
-        if (added_) return;
-        curl_multi_add_handle(multi_, easy_);
-        added_ = true;
-        // Until the connection stands, the connect time-out counts as well.
-        lastData_ = Clock::now() + connectTimeout_;
-        windowStart_ = lastData_;
-        // Runs until the response headers are in (or the transfer ends).
-        while (!headersDone_ && !finished_) step();
-        left_ = Clock::now();
-        if (finished_ && result_ != CURLE_OK && !headersDone_) throw HttpFailure(why());
+        if (sent_) return;
+        sent_ = true;
+        const auto deadline = Clock::now() + receiveTimeout_;
+        const std::vector<ProxyChoice> roads =
+            ProxyRoads(lookups_.answer(url_, deadline, options_.stop));
+        if (roads.empty())
+            throw HttpFailure("the proxy named for the address cannot be used", Kind::Lookup);
+        std::string failures;
+        for (unsigned round = 0;; ++round) {
+            failures.clear();  // the last round's reasons are reported
+            for (const ProxyChoice& road : roads) {
+                if (tryRoad(road, deadline)) {
+                    // Runs until the response headers are in (or the transfer ends).
+                    while (!headersDone_ && !finished_) step();
+                    left_ = Clock::now();
+                    if (finished_ && result_ != CURLE_OK && !headersDone_) throw failure();
+                    return;
+                }
+                if (!failures.empty()) failures += "; ";
+                failures += route_ + ": " + why();
+                if (!CannotReach(result_)) throw HttpFailure(failures, Kind::Other);
+            }
+            if (round >= options_.connectRetries) break;
+            if (!pause(std::chrono::milliseconds(options_.connectBackoffMs), deadline)) break;
+        }
+        throw HttpFailure("cannot connect (" + failures + ")", Kind::Connect);
     }
     std::uint32_t statusCode() override {
         long code = 0;
-        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+        if (easy_) curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
         return static_cast<std::uint32_t>(code);
     }
     std::optional<WString> contentLength() override { return contentLength_; }
+    std::string route() const override { return route_; }
     std::size_t read(char* out, std::size_t n) override {
-        if (!added_) send();
+        if (!sent_) send();
         const auto now = Clock::now();
         lastData_ = now;  // the time-out counts while this call waits
         // Nothing moves between calls: the caller's own time is no part of
@@ -132,7 +119,7 @@ public:
         }
         std::size_t have = buffer_.size() - offset_;
         if (have == 0) {
-            if (result_ != CURLE_OK) throw HttpFailure(why());
+            if (result_ != CURLE_OK) throw failure();
             return 0;
         }
         std::size_t take = have < n ? have : n;
@@ -151,7 +138,81 @@ public:
     }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    // One try at one way, until it connects (true) or fails (false, the
+    // reason in result_); throws when stopped.
+    bool tryRoad(const ProxyChoice& road, Clock::time_point deadline) {
+        dropHandle();
+        finished_ = connected_ = headersDone_ = tooSlow_ = false;
+        result_ = CURLE_OK;
+        contentLength_.reset();
+        route_ = road.kind == ProxyChoice::Proxy ? WithoutCredentials(road.url) : "direct";
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            result_ = CURLE_OPERATION_TIMEDOUT;
+            finished_ = true;
+            return false;
+        }
+        easy_ = curl_easy_init();
+        if (!easy_) throw HttpFailure("cannot create the request");
+        curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
+        if (road.kind == ProxyChoice::Proxy) {
+            // The resolver has already weighed the exceptions.
+            curl_easy_setopt(easy_, CURLOPT_PROXY, road.url.c_str());
+            curl_easy_setopt(easy_, CURLOPT_NOPROXY, "");
+        }
+        // A direct way leaves libcurl's own reading of http_proxy and the
+        // like in force, for a desktop whose resolver does not read them.
+        curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
+        curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
+        const long connectMs = std::min<long>(options_.connectTimeoutMs, static_cast<long>(left.count()));
+        curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, connectMs > 0 ? connectMs : 1L);
+        curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, nullptr);
+        curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
+        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::onData);
+        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeader);
+        curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+        // Once connected, the receive time-out and the low-speed rule count.
+        curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &CurlRequest::onConnected);
+        curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this);
+        curl_multi_add_handle(multi_, easy_);
+        while (!connected_ && !finished_) {
+            step();
+            if (!connected_ && !finished_ && Clock::now() >= deadline) {
+                finished_ = true;
+                result_ = CURLE_OPERATION_TIMEDOUT;
+            }
+        }
+        return connected_;
+    }
+    // Waits between two rounds of tries; false when the wait would pass
+    // the deadline. Throws when stopped.
+    bool pause(Clock::duration wait, Clock::time_point deadline) {
+        const auto until = Clock::now() + wait;
+        if (until >= deadline) return false;
+        while (Clock::now() < until) {
+            throwIfStopped();
+            std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(),
+                                                                  std::chrono::milliseconds(50)));
+        }
+        return true;
+    }
+    void throwIfStopped() const {
+        if (options_.stop && options_.stop->load()) throw HttpFailure("stopped", Kind::Stopped);
+    }
+    void dropHandle() {
+        if (!easy_) return;
+        curl_multi_remove_handle(multi_, easy_);
+        curl_easy_cleanup(easy_);
+        easy_ = nullptr;
+    }
     void step() {
+        throwIfStopped();
         int running = 0;
         CURLMcode mc = curl_multi_perform(multi_, &running);
         if (mc != CURLM_OK) throw HttpFailure(curl_multi_strerror(mc));
@@ -163,12 +224,13 @@ private:
             }
         }
         const auto now = Clock::now();
-        if (!finished_ && now - lastData_ > receiveTimeout_) {
+        if (!finished_ && connected_ && now - lastData_ > receiveTimeout_) {
             finished_ = true;
             result_ = CURLE_OPERATION_TIMEDOUT;
             return;
         }
-        if (!finished_ && lowSpeedBytes_ > 0 && now - windowStart_ > lowSpeedWindow_) {
+        if (!finished_ && connected_ && options_.lowSpeedBytes > 0 &&
+            now - windowStart_ > lowSpeedWindow_) {
             finished_ = true;
             result_ = CURLE_OPERATION_TIMEDOUT;
             tooSlow_ = true;
@@ -176,11 +238,13 @@ private:
         }
         // Called only when more is needed: wait for the socket (or curl's own
         // timer), so that a body that stops coming sleeps here until the
-        // time-out rather than spinning on bytes already in the buffer.
+        // time-out rather than spinning on bytes already in the buffer. At
+        // most 100 ms, so that the clocks and the stop flag are read often.
         if (!finished_ && !paused_) curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
     }
     static int onConnected(void* self, char*, char*, int, int) {
         auto* r = static_cast<CurlRequest*>(self);
+        r->connected_ = true;
         r->lastData_ = r->windowStart_ = Clock::now();
         r->windowBytes_ = 0;
         return CURL_PREREQFUNC_OK;
@@ -190,17 +254,21 @@ private:
     void arrived(std::size_t n) {
         lastData_ = Clock::now();
         windowBytes_ += n;
-        if (windowBytes_ >= lowSpeedBytes_) {
+        if (windowBytes_ >= options_.lowSpeedBytes) {
             windowBytes_ = 0;
             windowStart_ = lastData_;
         }
     }
     std::string why() const {
-        return tooSlow_ ? "fewer than " + std::to_string(lowSpeedBytes_) + " bytes arrived in " +
-                              std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             lowSpeedWindow_).count()) +
-                              " ms"
+        return tooSlow_ ? "fewer than " + std::to_string(options_.lowSpeedBytes) + " bytes arrived in " +
+                              std::to_string(options_.lowSpeedWindowMs) + " ms"
                         : curl_easy_strerror(result_);
+    }
+    HttpFailure failure() const {
+        const Kind kind = tooSlow_ ? Kind::TooSlow
+                          : result_ == CURLE_OPERATION_TIMEDOUT ? Kind::Silence
+                                                                : Kind::Other;
+        return HttpFailure(why(), kind);
     }
     struct Leaving {
         CurlRequest& r;
@@ -229,67 +297,60 @@ private:
         return n;
     }
 
+    const HttpSessionOptions options_;
+    ProxyLookups& lookups_;
     CURL* easy_ = nullptr;
     CURLM* multi_ = nullptr;
     curl_slist* headers_ = nullptr;
-    std::string url_, proxy_;
+    std::string url_, route_;
     std::string buffer_;
     std::size_t offset_ = 0;
-    bool added_ = false, headersDone_ = false, finished_ = false, paused_ = false, tooSlow_ = false;
+    bool sent_ = false, connected_ = false, headersDone_ = false, finished_ = false,
+         paused_ = false, tooSlow_ = false;
     CURLcode result_ = CURLE_OK;
-    using Clock = std::chrono::steady_clock;
     Clock::time_point lastData_ = Clock::now();
-    Clock::duration receiveTimeout_{}, connectTimeout_{}, lowSpeedWindow_{};
+    Clock::duration receiveTimeout_{}, lowSpeedWindow_{};
     // The low-speed rule: the window's start, the bytes counted in it, and
     // when the last call returned to the caller.
     Clock::time_point windowStart_ = Clock::now(), left_ = Clock::now();
-    std::size_t windowBytes_ = 0, lowSpeedBytes_ = 0;
+    std::size_t windowBytes_ = 0;
     std::optional<WString> contentLength_;
-};
-
-// A reference to a resolver, released with its holder.
-class ResolverRef {
-public:
-    explicit ResolverRef(GProxyResolver* r) : r_(r ? G_PROXY_RESOLVER(g_object_ref(r)) : nullptr) {}
-    ResolverRef(const ResolverRef& o) : ResolverRef(o.r_) {}
-    ResolverRef& operator=(const ResolverRef&) = delete;
-    ~ResolverRef() {
-        if (r_) g_object_unref(r_);
-    }
-    GProxyResolver* get() const { return r_ ? r_ : g_proxy_resolver_get_default(); }
-
-private:
-    GProxyResolver* r_;
 };
 
 class CurlSession : public HttpSession {
 public:
-    CurlSession(const HttpSessionOptions& o, const ResolverRef& r) : options_(o), resolver_(r) {}
+    CurlSession(const HttpSessionOptions& o, std::shared_ptr<ProxyLookups> lookups)
+        : options_(o), lookups_(std::move(lookups)) {}
     std::unique_ptr<HttpRequest> openRequest(const HttpTarget& target) override {
-        return std::make_unique<CurlRequest>(target, options_, resolver_.get());
+        if (options_.stop && options_.stop->load()) throw HttpFailure("stopped", Kind::Stopped);
+        return std::make_unique<CurlRequest>(target, options_, *lookups_);
     }
 
 private:
     HttpSessionOptions options_;
-    ResolverRef resolver_;
+    std::shared_ptr<ProxyLookups> lookups_;
 };
 
 class CurlHttp : public Http {
 public:
-    explicit CurlHttp(GProxyResolver* resolver) : resolver_(resolver) {
+    explicit CurlHttp(GProxyResolver* resolver)
+        : lookups_(std::make_shared<ProxyLookups>(resolver)) {
         curl_global_init(CURL_GLOBAL_DEFAULT);
     }
     std::unique_ptr<HttpSession> openSession(const WString&, const HttpSessionOptions& o) override {
-        return std::make_unique<CurlSession>(o, resolver_);
+        return std::make_unique<CurlSession>(o, lookups_);
     }
 
 private:
-    ResolverRef resolver_;  // none: the default resolver
+    // The resolver's answers, shared by every session: one lookup per
+    // address for the life of the backend.
+    std::shared_ptr<ProxyLookups> lookups_;
 };
 
 }  // namespace
 
-ProxyChoice ChooseProxy(const std::vector<std::string>& answer) {
+std::vector<ProxyChoice> ProxyRoads(const std::vector<std::string>& answer) {
+    std::vector<ProxyChoice> roads;
     for (const std::string& entry : answer) {
         const auto colon = entry.find("://");
         if (colon == std::string::npos) continue;
@@ -297,14 +358,19 @@ ProxyChoice ChooseProxy(const std::vector<std::string>& answer) {
         for (char& c : scheme)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         const std::string rest = entry.substr(colon);
-        if (scheme == "direct") return {ProxyChoice::Direct, {}};
+        ProxyChoice road{ProxyChoice::Direct, {}};
         // GIO's socks5 proxy hands the host name to the proxy; so does
         // libcurl's socks5h.
-        if (scheme == "socks5") return {ProxyChoice::Proxy, "socks5h" + rest};
-        if (scheme == "http" || scheme == "https" || scheme == "socks4" || scheme == "socks4a")
-            return {ProxyChoice::Proxy, scheme + rest};
+        if (scheme == "socks5") road = {ProxyChoice::Proxy, "socks5h" + rest};
+        else if (scheme == "http" || scheme == "https" || scheme == "socks4" || scheme == "socks4a")
+            road = {ProxyChoice::Proxy, scheme + rest};
+        else if (scheme != "direct") continue;
+        // The same way twice is tried once.
+        bool seen = false;
+        for (const ProxyChoice& r : roads) seen = seen || r == road;
+        if (!seen) roads.push_back(road);
     }
-    return {ProxyChoice::Unusable, {}};
+    return roads;
 }
 
 std::unique_ptr<Http> makeHttp() { return std::make_unique<CurlHttp>(nullptr); }

@@ -32,15 +32,17 @@ std::string trim(const std::string& s);
 using kvn::HeaderLine;
 using kvn::ParseHeaderLine;
 
-// What a download does with the answer of GIO's proxy resolver for its URL
-// (a list of "direct://" and proxy URLs, best first): the first entry that
-// libcurl can follow wins; an answer with none fails the download.
+// The ways a download takes, in order, from the answer of GIO's proxy
+// resolver for its URL (a list of "direct://" and proxy URLs, best first):
+// the entries libcurl can follow, each once; what it cannot is passed over.
+// An empty list fails the download rather than going around the proxy the
+// desktop asked for.
 struct ProxyChoice {
-    enum Kind { Direct, Proxy, Unusable } kind;
+    enum Kind { Direct, Proxy } kind;
     std::string url;  // for Proxy: the proxy as libcurl takes it
     bool operator==(const ProxyChoice&) const = default;
 };
-ProxyChoice ChooseProxy(const std::vector<std::string>& answer);
+std::vector<ProxyChoice> ProxyRoads(const std::vector<std::string>& answer);
 
 // The HTTP backend with a resolver of the caller's instead of the default.
 std::unique_ptr<Http> makeHttp(GProxyResolver* resolver);
