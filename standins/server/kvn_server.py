@@ -11,12 +11,15 @@ content_length ("missing" | "zero" | "wrong" | int | any other text, sent as
 the field's value with "{n}" the body's length | a list of those, one field
 line each), body, truncate, hang,
 drip (send the body in pieces of that many bytes, drip_ms apart, 10 ms when
-not given), stall (keep
+not given), head_drip_ms (send the response head one byte at a time, that
+many ms apart, after the status line's first line end), stall (keep
 the connection open without a word after the body until the server stops),
 fill (that many ";" bytes after the body, made as they are sent and counted in
 an honest Content-Length: a huge file that takes no disk). --sent-log names
-a file that gets one line {"answered": TARGET, "body_bytes": N} for each
-answer with a body, once it ends: the body bytes the server managed to send.
+a file that gets one line {"answered": TARGET, "body_bytes": N, "hung_up": B,
+"seconds": S} for each answer with a body or whose client hung up, once it
+ends: the body bytes the server managed to send, whether a write found the
+connection closed, and how long the answer lasted.
 """
 import argparse
 import json
@@ -81,7 +84,7 @@ class Handler(RequestHandler):
         return full if os.path.isfile(full) else None
 
     def send(self, status, headers, body, head, length_rule=None, truncate=None, drip=None,
-             drip_ms=None, fill=0):
+             drip_ms=None, fill=0, head_drip_ms=None):
         lines = ["HTTP/1.1 %d %s" % (status, REASONS.get(status, "Status"))]
         names = {n.lower() for n, _ in headers}
         fill = max(0, int(fill or 0))
@@ -102,8 +105,19 @@ class Handler(RequestHandler):
             lines.append("Connection: close")
         for n, v in headers:
             lines.append("%s: %s" % (n, v))
-        self.wfile.write(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1"))
-        self.wfile.flush()
+        head_bytes = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
+        if head_drip_ms:
+            first = head_bytes.index(b"\r\n") + 2
+            self.wfile.write(head_bytes[:first])
+            self.wfile.flush()
+            for i in range(first, len(head_bytes)):
+                if self.server.stopping.wait(float(head_drip_ms) / 1000):
+                    return
+                self.wfile.write(head_bytes[i:i + 1])
+                self.wfile.flush()
+        else:
+            self.wfile.write(head_bytes)
+            self.wfile.flush()
         if head:
             return
         data = body if truncate is None else body[:int(truncate)]
@@ -134,11 +148,18 @@ class Handler(RequestHandler):
         method, target, version, headers = req
         self.write_log(method, target, version, headers)
         self.body_bytes = 0
+        hung_up = False
+        started = time.monotonic()
         try:
             self.answer(method, target)
+        except OSError:
+            hung_up = True
+            raise
         finally:
-            if self.server.opts.sent_log and self.body_bytes:
-                line = json.dumps({"answered": target, "body_bytes": self.body_bytes})
+            if self.server.opts.sent_log and (self.body_bytes or hung_up):
+                line = json.dumps({"answered": target, "body_bytes": self.body_bytes,
+                                   "hung_up": hung_up,
+                                   "seconds": round(time.monotonic() - started, 2)})
                 self.server.append_line(self.server.opts.sent_log, line)
 
     def answer(self, method, target):
@@ -165,7 +186,8 @@ class Handler(RequestHandler):
             if not any(n.lower() == "content-type" for n, _ in hdrs):
                 hdrs.append(("Content-Type", self.type_of(file_path or path)))
             self.send(status, hdrs, body, head, rule.get("content_length"), rule.get("truncate"),
-                      rule.get("drip"), rule.get("drip_ms"), rule.get("fill"))
+                      rule.get("drip"), rule.get("drip_ms"), rule.get("fill"),
+                      rule.get("head_drip_ms"))
             if rule.get("stall"):
                 self.server.stopping.wait()
             return

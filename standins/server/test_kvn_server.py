@@ -144,6 +144,10 @@ class ServerTest(ServerFixture):
         self.assertEqual((status, headers["content-length"], body), (200, "10", b"012"))
         self.set_rules({"/download/Login.exe": {"body": "0123456789", "drip": 4}})
         self.assertEqual(self.request("/download/Login.exe")[2], b"0123456789")
+        # A head that trickles is still the whole head.
+        self.set_rules({"/download/Login.exe": {"body": "0123456789", "head_drip_ms": 1}})
+        status, headers, body = self.request("/download/Login.exe")
+        self.assertEqual((status, headers["content-length"], body), (200, "10", b"0123456789"))
         self.set_rules({"/download/Login.exe": {"body": "0123456789", "truncate": 3},
                         "/download/LauncherDlg.bmp": {"status": 302,
                                                       "headers": {"Location": "/elsewhere"}},
