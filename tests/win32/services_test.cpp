@@ -12,10 +12,14 @@
 
 #include <commctrl.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "install/shortcuts.h"
@@ -498,6 +502,67 @@ TEST_F(Http, ATrickleEndsTheTransferButASteadyDripArrivesWhole) {
     char b[1024];
     while (std::size_t n = request->read(b, sizeof b)) counts.push_back(n);
     EXPECT_EQ(counts, (std::vector<std::size_t>{1024, 1024, 452}));
+}
+
+// Every attempt has an end, with the download's own time-outs: a head that
+// trickles one byte every 2 s, a body that brings one byte every 6.5 s and
+// a server that never answers each end their attempt within 8 s (unchecked,
+// the head would take minutes and the body 13 s or more). A stop ends a
+// download at once.
+TEST_F(Http, EveryAttemptEndsOnAClock) {
+    Serve("head.ini", Bytes(3000, 'h'));
+    Serve("body.ini", Bytes(3000, 'b'));
+    Rules(R"({"/head.ini": {"head_drip_ms": 2000}, "/body.ini": {"drip": 1, "drip_ms": 6500},
+              "/silent.ini": {"hang": true}})");
+    const WString target = dir / u"v.ini";
+    ASSERT_TRUE(files.writeFile(target, "old"));
+    for (const char* path : {"/head.ini", "/body.ini", "/silent.ini"}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(Get(path, target, false)) << path;
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("%s: the attempt ended after %.1f s\n", path, seconds);
+        EXPECT_LT(seconds, 8.0) << path << ": the attempt outlived the 7 s rule";
+        EXPECT_EQ(files.readFile(target, 10), Bytes("old")) << path;
+        EXPECT_FALSE(files.exists(target + u".part")) << path;
+    }
+
+    // A stop while the server says nothing, with time-outs of a minute.
+    std::atomic<bool> stop{false};
+    HttpSessionOptions slow;
+    slow.receiveTimeoutMs = slow.dataReceiveTimeoutMs = slow.lowSpeedWindowMs = 60000;
+    slow.stop = &stop;
+    auto session = services.http().openSession(u"Login", slow);
+    HttpTarget silent;
+    silent.host = u"127.0.0.1";
+    silent.port = static_cast<std::uint16_t>(parseDecimal(port));
+    silent.object = u"/silent.ini";
+    auto request = session->openRequest(silent);
+    std::thread closer([&] {
+        Sleep(300);
+        stop.store(true);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        request->send();
+        ADD_FAILURE() << "the silent server answered";
+    } catch (const HttpFailure& e) {
+        EXPECT_EQ(e.kind(), HttpFailure::Kind::Stopped) << e.what();
+    }
+    closer.join();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("a stop 0.3 s into a silent answer ended it after %.2f s\n", seconds);
+    EXPECT_LT(seconds, 30.0) << "the stop was not heard";
+
+    // And through DownloadFile: the window's flag, set while the body comes.
+    context.m_bStopWorker.store(false);
+    std::thread window([&] {
+        Sleep(300);
+        context.m_bStopWorker.store(true);
+    });
+    EXPECT_FALSE(Get("/body.ini", target, false));
+    window.join();
+    EXPECT_EQ(files.readFile(target, 10), Bytes("old"));
+    EXPECT_FALSE(files.exists(target + u".part"));
 }
 
 // The per-user proxy of the system's Internet settings, pointed at the proxy
