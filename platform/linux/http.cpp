@@ -39,8 +39,9 @@ std::string WithoutCredentials(const std::string& proxy) {
 
 class CurlRequest : public HttpRequest {
 public:
-    CurlRequest(const HttpTarget& t, const HttpSessionOptions& o, ProxyLookups& lookups)
-        : options_(o), lookups_(lookups) {
+    CurlRequest(const HttpTarget& t, const HttpSessionOptions& o,
+                std::shared_ptr<ProxyLookups> lookups)
+        : options_(o), lookups_(std::move(lookups)) {
         url_ = std::string(t.secure ? "https://" : "http://") + toUtf8(t.host) + ":" +
                std::to_string(t.port) + toUtf8(t.object);
         receiveTimeout_ = std::chrono::milliseconds(o.receiveTimeoutMs);
@@ -69,7 +70,7 @@ public:
         sent_ = true;
         const auto deadline = Clock::now() + receiveTimeout_;
         const std::vector<ProxyChoice> roads =
-            ProxyRoads(lookups_.answer(url_, deadline, options_.stop));
+            ProxyRoads(lookups_->answer(url_, deadline, options_.stop));
         if (roads.empty())
             throw HttpFailure("the proxy named for the address cannot be used", Kind::Lookup);
         std::string failures;
@@ -298,7 +299,7 @@ private:
     }
 
     const HttpSessionOptions options_;
-    ProxyLookups& lookups_;
+    std::shared_ptr<ProxyLookups> lookups_;  // the backend's, shared
     CURL* easy_ = nullptr;
     CURLM* multi_ = nullptr;
     curl_slist* headers_ = nullptr;
@@ -323,7 +324,7 @@ public:
         : options_(o), lookups_(std::move(lookups)) {}
     std::unique_ptr<HttpRequest> openRequest(const HttpTarget& target) override {
         if (options_.stop && options_.stop->load()) throw HttpFailure("stopped", Kind::Stopped);
-        return std::make_unique<CurlRequest>(target, options_, *lookups_);
+        return std::make_unique<CurlRequest>(target, options_, lookups_);
     }
 
 private:
