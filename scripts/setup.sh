@@ -7,7 +7,7 @@ packages=(
   libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev libgcrypt20-dev libgtest-dev googletest
   g++-mingw-w64-x86-64-posix mingw-w64-tools libgcrypt-mingw-w64-dev wine64
   xvfb xauth xdotool x11-utils imagemagick 7zip fonts-wqy-zenhei fonts-wqy-microhei fontconfig openssl osslsigncode curl libglib2.0-bin
-  glib-networking gsettings-desktop-schemas
+  glib-networking gsettings-desktop-schemas libproxy1-plugin-webkit dbus-daemon
   clang libclang-rt-14-dev
 )
 missing=()
