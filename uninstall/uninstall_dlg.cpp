@@ -16,6 +16,11 @@ constexpr std::u16string_view kKeptBitmaps[] = {u"LauncherDlg.bmp", u"Launcherdl
                                                 u"launcherdlg.bmp"};
 // How often a cancelled run is looked at until its worker has ended.
 constexpr unsigned kClosePollMs = 50;
+// Every log line ends with CR LF: a Windows edit control breaks lines only
+// there (a lone LF shows as nothing, and the lines run together, unless the
+// control opts into ES_EX_ALLOWEOL_LF); Wine breaks at a lone LF as well, so
+// only the text read back tells. GTK's text view takes CR LF as one line end.
+constexpr char16_t kLogLineEnd[] = u"\r\n";
 
 bool HasInstallMarker(const WString& path) {
     for (auto marker : kInstallMarkers)
@@ -105,7 +110,7 @@ bool CUninstallDlg::onInitDialog(Dialog& dialog) {
     if (answer == MsgResult::Ok) {
         if (m_editLog) {
             m_editLog->setLimitToMax();
-            m_editLog->setText(u"正在卸载以下文件：\n");
+            m_editLog->setText(WString(u"正在卸载以下文件：") + kLogLineEnd);
         }
         m_bRunning.store(1);
         dialog.setTimer(kUninstallStartTimer, 1000);
@@ -171,7 +176,7 @@ void CUninstallDlg::onDestroy() {
 void CUninstallDlg::AppendLog(const WString& text) {
     Dialog* dialog = m_pDialog.load();
     if (!dialog || !dialog->exists() || !m_editLog) return;
-    m_editLog->append(text + u"\n");
+    m_editLog->append(text + kLogLineEnd);
 }
 
 bool CUninstallDlg::ReadPluginDir() {

@@ -201,6 +201,35 @@ TEST_F(GtkWindows, AButtonsTextChangeFromAWorkerIsWhatItsLabelReads) {
     EXPECT_EQ(readBack, u"确定");
 }
 
+// The uninstall log's CR LF line ends show as one line end each, as on
+// Windows: no empty line between entries, no visible CR.
+TEST_F(GtkWindows, TheLogShowsOneLinePerCrLfEntry) {
+    std::vector<std::string> lines;
+    Handler h;
+    h.init = [&](Dialog& d) {
+        EditBox* log = d.editBox(IDC_UNINSTALL_LOG);
+        ASSERT_TRUE(log);
+        log->setText(u"正在卸载以下文件：\r\n");
+        log->append(u"C:\\Korvanis/Launcher.exe\r\n");
+        log->append(u"卸载成功！\r\n");
+        EXPECT_EQ(log->text(), u"正在卸载以下文件：\r\nC:\\Korvanis/Launcher.exe\r\n卸载成功！\r\n");
+        auto* box = dynamic_cast<linuxp::UiControl*>(log);
+        GtkTextBuffer* buf = gtk_text_view_get_buffer(GTK_TEXT_VIEW(gtk_bin_get_child(GTK_BIN(box->widget()))));
+        for (int i = 0; i < gtk_text_buffer_get_line_count(buf); ++i) {
+            GtkTextIter a, b;
+            gtk_text_buffer_get_iter_at_line(buf, &a, i);
+            b = a;
+            if (!gtk_text_iter_ends_line(&b)) gtk_text_iter_forward_to_line_end(&b);
+            gchar* t = gtk_text_buffer_get_text(buf, &a, &b, FALSE);
+            lines.push_back(t);
+            g_free(t);
+        }
+        d.endDialog(0);
+    };
+    ui.runModal(IDD_UNINSTALL_DIALOG, h, nullptr);
+    EXPECT_EQ(lines, (std::vector<std::string>{"正在卸载以下文件：", "C:\\Korvanis/Launcher.exe", "卸载成功！", ""}));
+}
+
 // Sends a made-up pointer event to a widget.
 void Send(GtkWidget* w, GdkEventType type, double x, double y, guint state = 0) {
     GdkEvent* e = gdk_event_new(type);

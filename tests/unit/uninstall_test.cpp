@@ -113,17 +113,17 @@ TEST_F(Uninstaller, FullRunUnregistersRemovesInOrderAndLogs) {
     const int result = Run([&](FakeDialog& d, CUninstallDlg& dlg) {
         EXPECT_EQ(d.icon, IDR_MAINFRAME);
         EXPECT_TRUE(dynamic_cast<fake::FakeEditBox*>(d.editBox(IDC_UNINSTALL_LOG))->unlimited);
-        EXPECT_EQ(Log(d), u"正在卸载以下文件：\n");
+        EXPECT_EQ(Log(d), u"正在卸载以下文件：\r\n");
         StartAndFinish(d, dlg);
-        EXPECT_EQ(Log(d), u"正在卸载以下文件：\n"
-                          u"npKVNWebPlayer.dll\n"
-                          u"a.dat\n"
-                          u"D:\\Korvanis\\Launcher.exe\n"
-                          u"D:\\Korvanis\\kvnversion.ini\n"
-                          u"D:\\Korvanis\\Login.png\n"
-                          u"Korvane.lnk\n"
-                          u"卸载游戏.lnk\n"
-                          u"卸载成功！\n");
+        EXPECT_EQ(Log(d), u"正在卸载以下文件：\r\n"
+                          u"npKVNWebPlayer.dll\r\n"
+                          u"a.dat\r\n"
+                          u"D:\\Korvanis\\Launcher.exe\r\n"
+                          u"D:\\Korvanis\\kvnversion.ini\r\n"
+                          u"D:\\Korvanis\\Login.png\r\n"
+                          u"Korvane.lnk\r\n"
+                          u"卸载游戏.lnk\r\n"
+                          u"卸载成功！\r\n");
         EXPECT_EQ(d.control(IDCANCEL)->text(), u"确定");
         closedByWorker = d.ended;  // the window waits for the player
         d.click(dlg, IDCANCEL);
@@ -209,7 +209,7 @@ TEST_F(Uninstaller, NoMarkerInTheFolderOrNoListLeavesEverythingAndClaimsNoSucces
         deleted.clear();
         Run([&](FakeDialog& d, CUninstallDlg& dlg) {
             StartAndFinish(d, dlg);
-            EXPECT_EQ(Log(d), u"正在卸载以下文件：\n");
+            EXPECT_EQ(Log(d), u"正在卸载以下文件：\r\n");
             EXPECT_EQ(d.control(IDCANCEL)->text(), u"确定");
         });
         ASSERT_EQ(BoxTexts(), (std::vector<WString>{kQuestion, kPathError}));
@@ -250,8 +250,8 @@ TEST_F(Uninstaller, NothingOutsideTheInstallFolderIsTouched) {
     Run([&](FakeDialog& d, CUninstallDlg& dlg) {
         StartAndFinish(d, dlg);
         // Links are logged and removed like the files they stand in for.
-        EXPECT_TRUE(contains(Log(d), u"\nD:\\Korvanis\\toOther\n"));
-        EXPECT_TRUE(contains(Log(d), u"\nmusic\n"));
+        EXPECT_TRUE(contains(Log(d), u"\r\nD:\\Korvanis\\toOther\r\n"));
+        EXPECT_TRUE(contains(Log(d), u"\r\nmusic\r\n"));
     });
     EXPECT_EQ(outside(), before);
     EXPECT_EQ(before, 6u);
@@ -298,9 +298,9 @@ TEST_F(Uninstaller, SkinBitmapsKeepTheirFolderAndTheRunningLauncherStays) {
             StartAndFinish(d, dlg);
             // Logged, yet it stays: by its full path where listed, by its
             // name in the walk of its folder.
-            EXPECT_NE(Log(d).find(u"\nD:\\Korvanis\\Login.exe\n"), WString::npos);
-            EXPECT_NE(Log(d).find(u"\nD:\\Korvanis\\.\\LOGIN.EXE\n"), WString::npos);
-            EXPECT_NE(Log(d).find(u"\nLogin.exe\n"), WString::npos);
+            EXPECT_NE(Log(d).find(u"\r\nD:\\Korvanis\\Login.exe\r\n"), WString::npos);
+            EXPECT_NE(Log(d).find(u"\r\nD:\\Korvanis\\.\\LOGIN.EXE\r\n"), WString::npos);
+            EXPECT_NE(Log(d).find(u"\r\nLogin.exe\r\n"), WString::npos);
             EXPECT_EQ(Log(d).find(u"LauncherDlg.bmp"), WString::npos);
         });
         for (const WString& path : deleted)
@@ -322,7 +322,7 @@ TEST_F(Uninstaller, AMissingStartMenuFolderIsReportedNearTheEnd) {
     fp.files.removeDirectory(kMenu);
     Run([&](FakeDialog& d, CUninstallDlg& dlg) {
         StartAndFinish(d, dlg);
-        EXPECT_EQ(Log(d).substr(Log(d).size() - 7), u"\n卸载成功！\n");
+        EXPECT_EQ(Log(d).substr(Log(d).size() - 9), u"\r\n卸载成功！\r\n");
     });
     ASSERT_EQ(BoxTexts(), (std::vector<WString>{kQuestion, kNoFolder}));
     EXPECT_EQ(fp.ui.boxes[1].caption, u"Login");

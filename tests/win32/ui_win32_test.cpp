@@ -487,10 +487,12 @@ TEST(Win32EditBox, AppendsAtTheEnd) {
         log->setLimitToMax();
         EXPECT_GE(static_cast<UINT>(SendMessageW(GetDlgItem(DialogWindow(&d), kEdit), EM_GETLIMITTEXT, 0, 0)),
                   0x7FFFFFFEu);
-        log->setText(u"正在卸载以下文件：\n");
-        log->append(u"C:\\Korvanis/Launcher.exe\n");
-        log->append(u"卸载成功！\n");
-        EXPECT_EQ(log->text(), u"正在卸载以下文件：\nC:\\Korvanis/Launcher.exe\n卸载成功！\n");
+        // The log's CR LF line ends reach the control as they are (Windows
+        // breaks edit text only at CR LF) and are read back whole.
+        log->setText(u"正在卸载以下文件：\r\n");
+        log->append(u"C:\\Korvanis/Launcher.exe\r\n");
+        log->append(u"卸载成功！\r\n");
+        EXPECT_EQ(log->text(), u"正在卸载以下文件：\r\nC:\\Korvanis/Launcher.exe\r\n卸载成功！\r\n");
         d.endDialog(0);
     };
     RunDialog(h);
