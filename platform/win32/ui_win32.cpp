@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "platform/win32/ie_document_mode.h"
 #include "platform/win32/wide.h"
 #include "skin/skin.h"
 
@@ -297,6 +298,7 @@ EditBox* Win32Dialog::editBox(int id) {
 WebView* Win32Dialog::createWebView(int id, const Rect& rect, WebViewEvents& events) {
     WebView* made = nullptr;
     runOnDialogThread([&] {
+        ApplyBuildIeDocumentMode();  // before the first browser is made
         HWND host = CreateWebViewHost(hwnd_.load(), id, rect);
         if (!host) return;
         auto view = std::make_unique<Win32WebView>(*this, host, events);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Login.exe under Wine: the choice of window by the command line, the
-# launcher window's size, the single-instance box, the keys that must not
-# close the launcher and the close button that does. A screenshot of the
+# launcher window's size, the web control's document mode, the
+# single-instance box, the keys that must not close the launcher and the
+# close button that does. A screenshot of the
 # window is left in the build folder (launcher-wine.png).
 source "$(dirname "$0")/e2e_lib.bash" "$1" "$2" "$0"
 
@@ -82,6 +83,18 @@ root=$(convert "$BUILD/launcher-wine.png" -format '%[pixel:p{1279,799}]' info:)
 [ "$(pixel 20 570)" = "$(convert "$SRC/standins/site/download/LauncherDlg.bmp" -format '%[pixel:p{20,570}]' info:)" ] ||
   fail "the background picture is not drawn at its place"
 pass "background drawn, key colour transparent"
+
+# The web browser control's document mode: the build's value under the
+# program's own name, or none when the build names none.
+mode=$(sed -n 's/^KVN_IE_DOCUMENT_MODE:STRING=//p' "$BUILD/CMakeCache.txt")
+emulation=$(wine reg query 'HKCU\Software\Microsoft\Internet Explorer\Main\FeatureControl\FEATURE_BROWSER_EMULATION' \
+  /v Login.exe 2>/dev/null | tr -d '\r' | awk '$1 == "Login.exe" { print $2, $3 }' || true)
+if [ -n "$mode" ]; then
+  [ "$emulation" = "REG_DWORD $(printf '0x%x' "$mode")" ] || fail "document mode $mode not set for Login.exe: '$emulation'"
+else
+  [ -z "$emulation" ] || fail "a build without a document mode set one: '$emulation'"
+fi
+pass "document mode: ${mode:-none set}"
 
 # A second copy shows "Korvane" and ends once the box is dismissed; the
 # first copy keeps its window.
