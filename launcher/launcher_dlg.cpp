@@ -81,6 +81,7 @@ void CLauncherDlg::ReadStartUrl() {
     m_strStartUrl = StartUrlFromLoginIni(
         m_platform.system, m_platform.files.readFile(u"login.ini", kLoginIniLimit),
         SitePage(u"/micro/"));
+    m_wndLoginPage.m_strLoginPage = m_strStartUrl;  // only that page can end a login
 }
 
 void CLauncherDlg::SetUpButtons() {

@@ -21,6 +21,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kvn {
@@ -395,16 +396,50 @@ public:
     virtual void append(const WString& text) = 0;
 };
 
-// Hooks of an embedded web view, called on the window's thread.
+// What a backend knows of a navigation when it asks the core about it.
+struct WebNavigation {
+    // The frame it navigates: the view's page itself, a frame inside the
+    // page, or not known yet (WebKit names the frame only once the answer
+    // has arrived, and the backend then asks again).
+    enum class Frame { Top, Inner, NotYetKnown };
+
+    WebNavigation() = default;
+    WebNavigation(WString address, Frame inFrame = Frame::Top, bool byPlayer = false, bool forNewWindow = false)
+        : url(std::move(address)), frame(inFrame), userGesture(byPlayer), newWindow(forNewWindow) {}
+
+    WString url;
+    Frame frame = Frame::Top;
+    // The player's own click or key started it, not a page's script or timer.
+    bool userGesture = false;
+    // A request for a window of its own (a link with a target, a script's
+    // window.open) rather than a link followed in the view.
+    bool newWindow = false;
+    // Who asked for it, as the engine's request says and no page can forge:
+    // the Sec-Fetch-Site relation of the asking document to the address
+    // ("same-origin", "same-site", "cross-site", "none" for the owner's own)
+    // and the Referer; each empty when not sent. nullopt where the engine
+    // does not say (the IE control).
+    struct Requester {
+        WString fetchSite;
+        WString referrer;
+    };
+    std::optional<Requester> requester;
+};
+
+// Hooks of an embedded web view, called on the window's thread. The
+// backends report what they know; the rules are the core's.
 class WebViewEvents {
 public:
     virtual ~WebViewEvents() = default;
-    // Before every navigation of the view (BeforeNavigate2); false cancels
-    // it: the view stays where it is and nothing else acts on the address.
-    virtual bool onBeforeNavigate2(const WString& url) = 0;
-    // An address a page is about to open: a clicked link or a new-window
-    // request (TranslateUrl).
-    virtual void onTranslateUrl(const WString& url) = 0;
+    // Before every navigation of the view (BeforeNavigate2), the owner's own
+    // included; false cancels it: the view stays where it is and nothing
+    // else acts on the address. A backend that learns the frame only with
+    // the answer asks first with Frame::NotYetKnown, then again with the
+    // frame before the answer is shown.
+    virtual bool onBeforeNavigate2(const WebNavigation& navigation) = 0;
+    // An address a page is about to open: a clicked link, just before its
+    // navigation, or a new-window request (TranslateUrl, NewWindow3).
+    virtual void onTranslateUrl(const WebNavigation& navigation) = 0;
 };
 
 class WebView : public virtual Control {

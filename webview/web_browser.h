@@ -11,6 +11,10 @@
 
 namespace kvn {
 
+// A navigation to an address that contains this marker ends the login: the
+// text after it is the login handed to the game client.
+inline constexpr char16_t kLoginMarker[] = u"?user=";
+
 // Addresses that contain this marker stay in the view.
 inline constexpr char16_t kStayInViewMarker[] = u"kvnin";
 
@@ -32,6 +36,17 @@ bool OpensInDefaultBrowser(std::u16string_view url);
 // system's (an external protocol handler) on its own.
 bool MayShowInView(std::u16string_view url);
 
+// The origin of a web address: scheme and host in lower case and the port
+// as a number ("http://www.korvane.net:80"), as browsers compare them.
+// Blanks and control characters around the address, and tabs and line
+// breaks in it, are dropped first, as a browser drops them when it loads
+// one. nullopt for anything but a web address.
+std::optional<WString> WebOrigin(std::u16string_view url);
+
+// Two addresses of one page as a browser control may spell them: scheme and
+// host in any letter case, an empty path the same as "/".
+bool SameAddress(std::u16string_view a, std::u16string_view b);
+
 // At most one start of the default browser a second, however many requests
 // a page makes: requests within the second after a start are dropped.
 class BrowserStartGate {
@@ -43,6 +58,15 @@ public:
 
 private:
     std::optional<std::uint64_t> m_nLastStartMs;
+};
+
+// What became of an address a page was about to open.
+enum class OutsideLink {
+    StaysInView,    // not meant for the default browser (the site's pages, marked, the login result)
+    NotWebAddress,  // refused: not an absolute web address with a host
+    NotByPlayer,    // refused: a script or a timer asked, not the player
+    TooSoon,        // refused: the default browser started less than a second ago
+    Sent,           // handed to the default browser
 };
 
 class CWebBrowser : public WebViewEvents {
@@ -64,17 +88,34 @@ public:
 
     // Folder of the installed game client; set by the owner.
     WString m_strClientDir;
+    // The login page the owner opens in this view. Only a navigation of
+    // this view's own page (its top frame) to an address of the same origin
+    // hands a login off; empty (the waiting page's view): none does.
+    WString m_strLoginPage;
 
     // External-link rule.
-    void onTranslateUrl(const WString& url) override;
+    void onTranslateUrl(const WebNavigation& navigation) override;
     // Login hand-off; false when the view is not to follow the address.
-    bool onBeforeNavigate2(const WString& url) override;
+    bool onBeforeNavigate2(const WebNavigation& navigation) override;
 
 private:
+    // The one place that decides whether an address a page is about to open
+    // goes to the default browser; a start it admits counts as made.
+    OutsideLink DecideOutsideLink(const WebNavigation& navigation);
+    // Whether this navigation may hand a login off.
+    bool MayHandOffLogin(const WebNavigation& navigation) const;
+    // Writes kvnlogin.dat and starts the client, which ends the launcher;
+    // returns only when the hand-off failed (the player has been told).
+    void HandOffLogin(const WString& url);
+
     Platform& m_platform;
     WebView* m_pView = nullptr;
     BrowserStartGate m_startGate;
     BrowserStartGate* m_pStartGate = &m_startGate;
+    // The link a page is about to follow when it belongs to the default
+    // browser: the view does not follow it, whether or not the browser was
+    // started. Used up by the next navigation.
+    std::optional<WString> m_strLeavingLink;
 };
 
 }  // namespace kvn

@@ -1,14 +1,11 @@
-#include "app/config.h"
-#include "platform/fixed_text.h"
+#include <algorithm>
+
 #include "platform/text.h"
 #include "webview/web_browser.h"
 
 namespace kvn {
 
 namespace {
-constexpr char16_t kUserMarker[] = u"?user=";
-constexpr std::size_t kMaxLoginBytes = 255;  // 256-byte buffer with its terminator
-
 char16_t lowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c; }
 
 // The text starts with the prefix, ASCII letters compared in any case.
@@ -169,7 +166,7 @@ bool IsWebAddress(std::u16string_view url) {
 
 bool OpensInDefaultBrowser(std::u16string_view url) {
     if (url.empty()) return false;
-    if (contains(url, kUserMarker)) return false;
+    if (contains(url, kLoginMarker)) return false;
     if (contains(url, u"micro")) return false;
     if (contains(url, kStayInViewMarker)) return false;
     return IsWebAddress(url);
@@ -181,60 +178,59 @@ bool MayShowInView(std::u16string_view url) {
     return false;
 }
 
+namespace {
+// An address as a browser loads it: without blanks and control characters
+// at either end, and without tabs and line breaks anywhere.
+WString AsLoaded(std::u16string_view url) {
+    std::size_t begin = 0, end = url.size();
+    while (begin < end && url[begin] <= 0x20) ++begin;
+    while (end > begin && url[end - 1] <= 0x20) --end;
+    WString clean;
+    for (char16_t c : url.substr(begin, end - begin))
+        if (c != u'\t' && c != u'\r' && c != u'\n') clean += c;
+    return clean;
+}
+
+WString LowerAscii(std::u16string_view text) {
+    WString lower(text);
+    for (char16_t& c : lower) c = lowerAscii(c);
+    return lower;
+}
+}  // namespace
+
+std::optional<WString> WebOrigin(std::u16string_view url) {
+    const WString address = AsLoaded(url);
+    if (!IsWebAddress(address)) return std::nullopt;
+    const bool https = startsWithNoCase(address, u"https://");
+    const std::u16string_view after = std::u16string_view(address).substr(https ? 8 : 7);
+    const std::u16string_view authority = after.substr(0, after.find_first_of(u"/?#"));
+    const std::size_t at = authority.rfind(u'@');
+    const std::u16string_view hostPort = at == std::u16string_view::npos ? authority : authority.substr(at + 1);
+    // The port follows the host, which is a name or a bracketed IPv6 address.
+    const std::size_t hostEnd = hostPort.front() == u'[' ? hostPort.find(u']') + 1 : hostPort.find(u':');
+    const std::u16string_view host = hostPort.substr(0, hostEnd);
+    const std::u16string_view port =
+        hostEnd < hostPort.size() ? hostPort.substr(hostEnd + 1) : std::u16string_view();
+    const int number = port.empty() ? (https ? 443 : 80) : parseDecimal(port);
+    return WString(https ? u"https://" : u"http://") + LowerAscii(host) + u":" + decimal(number);
+}
+
+bool SameAddress(std::u16string_view a, std::u16string_view b) {
+    // Scheme and authority in lower case, and the rest from its "/".
+    const auto spelt = [](std::u16string_view url) {
+        const std::size_t scheme = url.find(u"://");
+        if (scheme == std::u16string_view::npos) return WString(url);
+        const std::size_t end = std::min(url.find_first_of(u"/?#", scheme + 3), url.size());
+        const std::u16string_view rest = url.substr(end);
+        return LowerAscii(url.substr(0, end)) + (rest.empty() || rest.front() != u'/' ? u"/" : u"") + WString(rest);
+    };
+    return spelt(a) == spelt(b);
+}
+
 bool BrowserStartGate::admit(std::uint64_t nowMs) {
     if (m_nLastStartMs && nowMs - *m_nLastStartMs < kIntervalMs) return false;
     m_nLastStartMs = nowMs;
     return true;
-}
-
-// Ordinary web links leave the view for the user's default browser; the
-// site's own pages, marked addresses and the login result stay. Anything
-// that is not a web address opens nothing outside the launcher, and a page
-// cannot start the browser more than once a second.
-void CWebBrowser::onTranslateUrl(const WString& url) {
-    if (!OpensInDefaultBrowser(url)) return;
-    if (!m_pStartGate->admit(m_platform.system.monotonicMs())) return;
-    m_platform.shell.openInDefaultBrowser(url);
-}
-
-// A navigation carrying "?user=" ends the login: the text after the marker
-// goes to kvnlogin.dat in the client's folder, the client is started and the
-// launcher ends. A text that does not fit the hand-off buffers is refused
-// whole rather than cut, and the launcher stays open.
-// The view follows web pages only (see MayShowInView).
-bool CWebBrowser::onBeforeNavigate2(const WString& url) {
-    if (!contains(url, kUserMarker)) return MayShowInView(url);
-
-    FixedText<256> address;
-    if (!address.assign(url)) {
-        AfxMessageBox(m_platform, u"kvnlogin.dat 写入失败");
-        return MayShowInView(url);
-    }
-    const std::size_t at = address.str().find(kUserMarker);
-    const WString login = untilZero(address.str().substr(at + 6));
-
-    const std::optional<Bytes> narrow = m_platform.system.toAnsi(login);
-    if (!narrow || narrow->size() > kMaxLoginBytes) {
-        AfxMessageBox(m_platform, u"kvnlogin.dat 写入失败");
-        return MayShowInView(url);
-    }
-
-    if (!m_platform.files.writeFile(m_strClientDir + u"/kvnlogin.dat", *narrow,
-                                    FileAccess::OwnerOnly)) {
-        AfxMessageBox(m_platform, u"kvnlogin.dat 写入失败");
-        return MayShowInView(url);
-    }
-    m_platform.system.sleep(1);
-
-    ProcessStart start;
-    start.application = m_strClientDir + u"/Launcher.exe";
-    start.workingDirectory = m_strClientDir;
-    if (!m_platform.processes.start(start)) {
-        AfxMessageBox(m_platform, u"Launcher.exe 启动失败");
-        return MayShowInView(url);
-    }
-    m_platform.processes.exitProcess(0);
-    return false;  // not reached: the launcher has ended
 }
 
 }  // namespace kvn

@@ -27,32 +27,70 @@ GtkWidget* NewView() {
     return view;
 }
 
+// Who asked for a request, as WebKit wrote it into the request's headers.
+WebNavigation::Requester RequesterOf(WebKitURIRequest* request) {
+    WebNavigation::Requester requester;
+    if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request)) {
+        requester.fetchSite = U16(soup_message_headers_get_one(headers, "Sec-Fetch-Site"));
+        requester.referrer = U16(soup_message_headers_get_one(headers, "Referer"));
+    }
+    return requester;
+}
+
+// What the navigation action says; WebKit names the frame only with the
+// answer.
+WebNavigation NavigationOf(WebKitNavigationAction* action, bool newWindow) {
+    WebNavigation navigation;
+    WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+    navigation.url = U16(webkit_uri_request_get_uri(request));
+    navigation.requester = RequesterOf(request);
+    navigation.frame = WebNavigation::Frame::NotYetKnown;
+    navigation.userGesture = webkit_navigation_action_is_user_gesture(action);
+    navigation.newWindow = newWindow;
+    return navigation;
+}
+
 gboolean DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                       gpointer p) {
     auto* self = static_cast<UiWebView*>(p);
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+        // The answer to a frame's navigation: WebKit now says whether it is
+        // the page's own. A cancelled one is not shown; otherwise WebKit
+        // decides as it would by itself.
+        auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+        WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
+        WebNavigation navigation;
+        navigation.url = U16(webkit_uri_request_get_uri(request));
+        navigation.requester = RequesterOf(request);
+        navigation.frame = webkit_response_policy_decision_is_main_frame_main_resource(response)
+                               ? WebNavigation::Frame::Top
+                               : WebNavigation::Frame::Inner;
+        if (self->events().onBeforeNavigate2(navigation)) return FALSE;
+        webkit_policy_decision_ignore(decision);
+        return TRUE;
+    }
     if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
         type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
         return FALSE;
-    auto* nav = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
-    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(nav);
-    WebKitURIRequest* req = webkit_navigation_action_get_request(action);
-    const WString uri = U16(webkit_uri_request_get_uri(req));
+    WebKitNavigationAction* action =
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
         // A page asking for a new window: the external-link rule decides,
         // and nothing opens inside the launcher.
-        self->events().onTranslateUrl(uri);
+        self->events().onTranslateUrl(NavigationOf(action, true));
         webkit_policy_decision_ignore(decision);
         return TRUE;
     }
+    const WebNavigation navigation = NavigationOf(action, false);
     if (webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED)
-        self->events().onTranslateUrl(uri);
+        self->events().onTranslateUrl(navigation);
     // The core decides whether the view follows; WebKit never hands an
     // address to a program of the system's by itself.
-    if (!self->events().onBeforeNavigate2(uri)) {
+    if (!self->events().onBeforeNavigate2(navigation)) {
         webkit_policy_decision_ignore(decision);
         return TRUE;
     }
-    self->setLocation(uri);
+    self->setLocation(navigation.url);
     webkit_policy_decision_use(decision);
     return TRUE;
 }
@@ -60,8 +98,7 @@ gboolean DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPoli
 // A window asked for without a policy decision first (a script's
 // window.open): the same rule, and no view is made.
 GtkWidget* CreateView(WebKitWebView*, WebKitNavigationAction* action, gpointer p) {
-    WebKitURIRequest* req = webkit_navigation_action_get_request(action);
-    static_cast<UiWebView*>(p)->events().onTranslateUrl(U16(webkit_uri_request_get_uri(req)));
+    static_cast<UiWebView*>(p)->events().onTranslateUrl(NavigationOf(action, true));
     return nullptr;
 }
 

@@ -44,17 +44,21 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 HWND OwnerWindow(Dialog* owner) { return DialogWindow(owner); }
 
 // The dialog manager (IsDialogMessage, run by the modal loop on every
-// message) calls the thread's message filter first: keyboard messages aimed
-// into one of our dialogs' web views are offered to the view's control
-// there, and those it takes go no further.
+// message) calls the thread's message filter first. The player's clicks and
+// keys aimed into one of our dialogs' web views are noted there (a page
+// opens the default browser only just after one), and keyboard messages are
+// offered to the view's control; those it takes go no further. Messages a
+// page's script makes never pass through the queue.
 LRESULT CALLBACK KeyFilter(int code, WPARAM wp, LPARAM lp) {
     auto* msg = reinterpret_cast<MSG*>(lp);
-    if (code == MSGF_DIALOGBOX && msg && msg->hwnd && msg->message >= WM_KEYFIRST &&
-        msg->message <= WM_KEYLAST) {
+    const bool key = msg && msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST;
+    const bool mouse = msg && msg->message >= WM_LBUTTONDOWN && msg->message <= WM_MBUTTONDBLCLK;
+    if ((key || mouse) && code == MSGF_DIALOGBOX && msg->hwnd) {
         const HWND root = GetAncestor(msg->hwnd, GA_ROOT);
         if (root && GetWindowLongPtrW(root, DWLP_DLGPROC) == reinterpret_cast<LONG_PTR>(DialogProc)) {
             auto* dialog = reinterpret_cast<Win32Dialog*>(GetWindowLongPtrW(root, DWLP_USER));
-            if (dialog && dialog->translateKey(*msg)) return 1;
+            if (dialog) dialog->notePlayerInput(*msg);
+            if (dialog && key && dialog->translateKey(*msg)) return 1;
         }
     }
     return CallNextHookEx(nullptr, code, wp, lp);
@@ -531,6 +535,10 @@ Bytes Win32Dialog::openGlRenderer() {
 }
 
 // ------------------------------------------------------------- messages
+
+void Win32Dialog::notePlayerInput(const MSG& msg) {
+    for (auto& view : webViews_) view->notePlayerInput(msg);
+}
 
 bool Win32Dialog::translateKey(MSG& msg) {
     for (auto& view : webViews_)

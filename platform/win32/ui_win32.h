@@ -165,11 +165,20 @@ public:
     // the active object; true when the control has taken it, so the dialog
     // manager must not see it.
     bool translateAccelerator(MSG& msg);
+    // Notes a click (a mouse button let go) or an Enter or Space key aimed
+    // at the view or a window inside it: the player's own input.
+    void notePlayerInput(const MSG& msg);
+    // Whether the player clicked or pressed Enter or Space in the view in the
+    // last kGestureMs; the input then counts as used.
+    bool takePlayerGesture();
+    static constexpr ULONGLONG kGestureMs = 2000;
     // The container as the browser control sees it (its document host is
     // reached through QueryInterface) and its event sink; null without a
     // browser. For checks that make the control's calls themselves.
     IUnknown* containerSite() const;
     IDispatch* eventSink() const;
+    // The control's browser object, as its events name it for the top frame.
+    IDispatch* topBrowser() const;
 
     struct Site;  // the OLE container objects
 
@@ -178,6 +187,7 @@ private:
     WString location_;
     Site* site_ = nullptr;
     IOleInPlaceActiveObject* activeObject_ = nullptr;  // dialog thread only
+    ULONGLONG playerInputTick_ = 0;                    // dialog thread only; 0: none
 };
 
 // ------------------------------------------------------------- dialog
@@ -220,6 +230,8 @@ public:
     // A keyboard message from the dialog's message loop, before the dialog
     // manager: true when a web view's control has taken it.
     bool translateKey(MSG& msg);
+    // A mouse or keyboard message from the dialog's message loop.
+    void notePlayerInput(const MSG& msg);
 
     static constexpr UINT kRunMessage = WM_APP + 0x4B;
 

@@ -8,6 +8,7 @@
 #include <exdisp.h>
 #include <exdispid.h>
 #include <mshtmhst.h>
+#include <shobjidl.h>
 #include <ocidl.h>
 
 #include "platform/win32/wide.h"
@@ -70,20 +71,36 @@ struct Win32WebView::Site final : public IOleClientSite,
             switch (id) {
                 case DISPID_BEFORENAVIGATE2: {
                     if (params->cArgs < 7) return S_OK;
-                    const WString url = Text(params->rgvarg[5]);  // arguments arrive last first
+                    // Arguments arrive last first. The event names the browser
+                    // whose document navigates: the view's own only for its
+                    // top frame, a frame's browser object for a frame in it.
+                    WebNavigation navigation;
+                    navigation.url = Text(params->rgvarg[5]);
+                    navigation.frame = outer->isTopBrowser(params->rgvarg[6]) ? WebNavigation::Frame::Top
+                                                                              : WebNavigation::Frame::Inner;
                     // The core decides whether the view follows; the control
                     // never hands another scheme to the system by itself.
-                    if (outer->events && !outer->events->onBeforeNavigate2(url)) Cancel(params->rgvarg[0]);
+                    if (outer->events && !outer->events->onBeforeNavigate2(navigation)) Cancel(params->rgvarg[0]);
                     return S_OK;
                 }
-                case DISPID_NEWWINDOW3:
+                case DISPID_NEWWINDOW3: {
                     // A page asking for a window (a link with a target, a
                     // script's window.open): the external-link rule decides,
-                    // and no window of the control's own opens.
+                    // and no window of the control's own opens. The control
+                    // says whether the player asked (its pop-up rule's
+                    // NWMF_USERINITED, or NWMF_USERREQUESTED for "open in new
+                    // window"); the player's own click must also have
+                    // reached the view just before.
                     if (params->cArgs < 5) return S_OK;
                     Cancel(params->rgvarg[3]);
-                    if (outer->events) outer->events->onTranslateUrl(Text(params->rgvarg[0]));
+                    WebNavigation navigation;
+                    navigation.url = Text(params->rgvarg[0]);
+                    navigation.newWindow = true;
+                    navigation.userGesture = (Number(params->rgvarg[2]) & (NWMF_USERINITED | NWMF_USERREQUESTED)) &&
+                                             outer->view && outer->view->takePlayerGesture();
+                    if (outer->events) outer->events->onTranslateUrl(navigation);
                     return S_OK;
+                }
                 case DISPID_NEWWINDOW2:
                     // The same request without its address, raised where the
                     // control knows no NewWindow3: nothing opens.
@@ -103,6 +120,18 @@ struct Win32WebView::Site final : public IOleClientSite,
                 return U(*V_BSTRREF(v), SysStringLen(*V_BSTRREF(v)));
             return {};
         }
+        // A number argument, given directly or by reference; 0 otherwise.
+        static unsigned long Number(VARIANT& arg) {
+            VARIANT* v = &arg;
+            if (V_VT(v) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(v)) v = V_VARIANTREF(v);
+            switch (V_VT(v)) {
+                case VT_I4: return static_cast<unsigned long>(V_I4(v));
+                case VT_UI4: return V_UI4(v);
+                case VT_INT: return static_cast<unsigned long>(V_INT(v));
+                case VT_UINT: return V_UINT(v);
+                default: return 0;
+            }
+        }
         // Sets an event's cancel flag (a Boolean given by reference).
         static void Cancel(VARIANT& arg) {
             if (V_VT(&arg) == (VT_BYREF | VT_BOOL) && V_BOOLREF(&arg)) *V_BOOLREF(&arg) = VARIANT_TRUE;
@@ -120,6 +149,23 @@ struct Win32WebView::Site final : public IOleClientSite,
     IWebBrowser2* browser = nullptr;
     IConnectionPoint* eventsPoint = nullptr;
     DWORD eventsCookie = 0;
+
+    // Whether an event's browser argument is the view's own browser (one
+    // object: the same IUnknown), not the browser of a frame inside it.
+    bool isTopBrowser(VARIANT& arg) const {
+        VARIANT* v = &arg;
+        if (V_VT(v) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(v)) v = V_VARIANTREF(v);
+        if (V_VT(v) != VT_DISPATCH || !V_DISPATCH(v) || !browser) return false;
+        IUnknown* event = nullptr;
+        IUnknown* own = nullptr;
+        bool same = false;
+        if (SUCCEEDED(V_DISPATCH(v)->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&event))) &&
+            SUCCEEDED(browser->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&own))))
+            same = event == own;
+        if (event) event->Release();
+        if (own) own->Release();
+        return same;
+    }
 
     void hostRect(RECT& r) const { GetClientRect(host, &r); }
     void fitToHost() {
@@ -250,9 +296,17 @@ struct Win32WebView::Site final : public IOleClientSite,
         if (external) *external = nullptr;
         return S_FALSE;
     }
+    // A link the page is about to follow. Its arguments do not say who
+    // started it (the flags are reserved, and BeforeNavigate2's Flags do not
+    // tell a script's click from the player's), so the player's own click or
+    // key in the view, noted by the dialog's message loop just before,
+    // stands for it.
     STDMETHODIMP TranslateUrl(DWORD, LPWSTR in, LPWSTR* out) override {
         if (out) *out = nullptr;  // no replacement address
-        if (events) events->onTranslateUrl(U(in));
+        WebNavigation navigation;
+        navigation.url = U(in);
+        navigation.userGesture = view && view->takePlayerGesture();
+        if (events) events->onTranslateUrl(navigation);
         return S_FALSE;
     }
     STDMETHODIMP FilterDataObject(IDataObject*, IDataObject** result) override {
@@ -335,6 +389,19 @@ bool Win32WebView::translateAccelerator(MSG& msg) {
     return activeObject_->TranslateAccelerator(&msg) == S_OK;
 }
 
+void Win32WebView::notePlayerInput(const MSG& msg) {
+    if (!hwnd_ || !msg.hwnd || (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd))) return;
+    const bool click = msg.message == WM_LBUTTONUP || msg.message == WM_MBUTTONUP;
+    const bool key = msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_SPACE);
+    if (click || key) playerInputTick_ = GetTickCount64();
+}
+
+bool Win32WebView::takePlayerGesture() {
+    const bool recent = playerInputTick_ != 0 && GetTickCount64() - playerInputTick_ <= kGestureMs;
+    playerInputTick_ = 0;
+    return recent;
+}
+
 bool Win32WebView::hasBrowser() const { return site_ && site_->browser; }
 
 IUnknown* Win32WebView::containerSite() const {
@@ -342,6 +409,8 @@ IUnknown* Win32WebView::containerSite() const {
 }
 
 IDispatch* Win32WebView::eventSink() const { return hasBrowser() ? &site_->sink : nullptr; }
+
+IDispatch* Win32WebView::topBrowser() const { return hasBrowser() ? site_->browser : nullptr; }
 
 void Win32WebView::move(int x, int y, int width, int height) {
     dialog_.runOnDialogThread([&] {

@@ -677,7 +677,8 @@ WString FakeProgressBar::barText() {
 void FakeWebView::navigate(const WString& url) {
     navigations.push_back(url);
     location_ = url;
-    events.onBeforeNavigate2(url);
+    // The owner's own navigation, of the view's page.
+    events.onBeforeNavigate2(WebNavigation{url});
 }
 
 FakeDialog::FakeDialog(int id) : templateId(id) {

@@ -145,8 +145,8 @@ TEST_F(LauncherWindow, InstalledClientGoesStraightToTheLoginPage) {
         EXPECT_TRUE(dlg.m_wndWaitingPage.m_strClientDir.empty());
         EXPECT_EQ(dlg.m_installTask.m_szExtractDir.str(), u"");
         // The two views share one limit on starts of the default browser.
-        dlg.m_wndLoginPage.onTranslateUrl(u"http://example.org/a");
-        dlg.m_wndWaitingPage.onTranslateUrl(u"http://example.org/b");
+        dlg.m_wndLoginPage.onTranslateUrl({u"http://example.org/a", WebNavigation::Frame::Top, true});
+        dlg.m_wndWaitingPage.onTranslateUrl({u"http://example.org/b", WebNavigation::Frame::Top, true});
         EXPECT_EQ(p.shell.opened, std::vector<WString>{u"http://example.org/a"});
     });
     EXPECT_TRUE(p.files.copies.empty());
@@ -169,6 +169,11 @@ TEST_F(LauncherWindow, MissingClientIsPreparedBeforeAnyInput) {
         EXPECT_EQ(p.files.find(u"D:\\Korvanis"), FileSystem::Kind::Directory);
         EXPECT_EQ(p.files.get(u"D:\\Korvanis\\Login.exe"), "launcher");
         EXPECT_EQ(p.files.get(u"D:\\Korvanis\\KVNClient.7z"), "archive");
+        // The waiting page's view hands no login off, even to the site's
+        // own address; the login page's view knows the page it will show.
+        EXPECT_FALSE(waiting.events.onBeforeNavigate2({u"http://site.test/micro/?user=w"}));
+        EXPECT_FALSE(p.files.exists(u"D:\\Korvanis\\kvnlogin.dat"));
+        EXPECT_EQ(dlg.m_wndLoginPage.m_strLoginPage, u"http://site.test/micro/");
     });
 }
 

@@ -23,6 +23,7 @@
 
 #include <exdispid.h>
 #include <mshtmhst.h>
+#include <shobjidl.h>
 
 #include <optional>
 
@@ -621,12 +622,13 @@ TEST(Win32Dialog, WhatTheBitmapCheckAdmitsTheWindowLoads) {
 
 namespace {
 struct RecordingEvents : WebViewEvents {
-    std::vector<WString> before, translated;
-    bool onBeforeNavigate2(const WString& url) override {
-        before.push_back(url);
+    std::vector<WebNavigation> before;
+    std::vector<WString> translated;
+    bool onBeforeNavigate2(const WebNavigation& navigation) override {
+        before.push_back(navigation);
         return true;
     }
-    void onTranslateUrl(const WString& url) override { translated.push_back(url); }
+    void onTranslateUrl(const WebNavigation& navigation) override { translated.push_back(navigation.url); }
 };
 }  // namespace
 
@@ -656,7 +658,10 @@ TEST(Win32WebView, NavigateReachesBeforeNavigate2) {
     RunDialog(h);
     if (!hasBrowser) GTEST_SKIP() << "no web browser control on this system";
     ASSERT_FALSE(events.before.empty());
-    EXPECT_EQ(events.before.front(), url);
+    EXPECT_EQ(events.before.front().url, url);
+    // The control names its own browser object for its top frame.
+    EXPECT_EQ(events.before.front().frame, WebNavigation::Frame::Top);
+    EXPECT_TRUE(events.translated.empty()) << "the owner's own navigation is not a page's link";
     EXPECT_TRUE(view->location().empty());  // the window is gone
     OleUninitialize();
 }
@@ -721,7 +726,9 @@ std::size_t LinesIn(const std::wstring& path) {
 
 // DWebBrowserEvents2 as the control raises it: arguments last first, the
 // cancel flag a Boolean by reference. True when the handler cancelled.
-bool RaiseEvent(IDispatch* sink, DISPID id, const WString& url) {
+// `browser` is the browser object BeforeNavigate2 names, `flags` the
+// NWMF flags of NewWindow3.
+bool RaiseEvent(IDispatch* sink, DISPID id, const WString& url, IDispatch* browser = nullptr, LONG flags = 0) {
     BSTR address = SysAllocStringLen(reinterpret_cast<const wchar_t*>(url.c_str()), static_cast<UINT>(url.size()));
     VARIANT_BOOL cancel = VARIANT_FALSE;
     VARIANT addressRef;
@@ -738,9 +745,15 @@ bool RaiseEvent(IDispatch* sink, DISPID id, const WString& url) {
         cancelAt(0);
         V_VT(&args[5]) = VT_BYREF | VT_VARIANT;
         V_VARIANTREF(&args[5]) = &addressRef;
+        if (browser) {
+            V_VT(&args[6]) = VT_DISPATCH;
+            V_DISPATCH(&args[6]) = browser;
+        }
     } else if (id == DISPID_NEWWINDOW3) {
         V_VT(&args[0]) = VT_BSTR;
         V_BSTR(&args[0]) = address;
+        V_VT(&args[2]) = VT_I4;
+        V_I4(&args[2]) = flags;
         cancelAt(3);
     } else {
         cancelAt(0);
@@ -806,21 +819,28 @@ TEST(Win32WebView, OnlyWebAddressesReachTheShellAtMostOnceASecond) {
                 if (viewRefuses && !RaiseEvent(sink, DISPID_BEFORENAVIGATE2, url)) notCancelled.push_back(url);
             }
             EXPECT_TRUE(RaiseEvent(sink, DISPID_NEWWINDOW2, u"")) << "an unnamed new window opened";
-            // Web addresses: a click, a page's window, and one click asking
-            // 200 times. Each start is let finish its line before the next,
-            // as two could not append to the record at once.
+            // Web addresses, each just after a click of the player's in the
+            // view: a link, a page's window, and one click asking 200 times.
+            // The linked page is not also loaded in the view. Each start is
+            // let finish its line before the next, as two could not append
+            // to the record at once.
             const auto started = [&](std::size_t n) {
                 for (int i = 0; i < 200 && LinesIn(log) < n; ++i) Sleep(50);
             };
+            MSG click{GetDlgItem(DialogWindow(&d), 1201), WM_LBUTTONUP, 0, 0, 0, {}};
             fp.system.clockMs += 1000;
+            view->notePlayerInput(click);
             translate(u"http://127.0.0.1:9/news");
-            EXPECT_FALSE(RaiseEvent(sink, DISPID_BEFORENAVIGATE2, u"http://127.0.0.1:9/news"));
+            EXPECT_TRUE(RaiseEvent(sink, DISPID_BEFORENAVIGATE2, u"http://127.0.0.1:9/news"));
             started(1);
             fp.system.clockMs += 1000;
-            EXPECT_TRUE(RaiseEvent(sink, DISPID_NEWWINDOW3, u"HTTPS://127.0.0.1:9/window"));
+            view->notePlayerInput(click);
+            EXPECT_TRUE(RaiseEvent(sink, DISPID_NEWWINDOW3, u"HTTPS://127.0.0.1:9/window", nullptr, NWMF_USERINITED));
             started(2);
             fp.system.clockMs += 1000;
-            for (int i = 0; i < 200; ++i) RaiseEvent(sink, DISPID_NEWWINDOW3, u"http://127.0.0.1:9/storm");
+            view->notePlayerInput(click);
+            for (int i = 0; i < 200; ++i)
+                RaiseEvent(sink, DISPID_NEWWINDOW3, u"http://127.0.0.1:9/storm", nullptr, NWMF_USERINITED);
             started(3);
             host->Release();
         }
@@ -836,6 +856,92 @@ TEST(Win32WebView, OnlyWebAddressesReachTheShellAtMostOnceASecond) {
     Sleep(500);  // a late start would show here
     EXPECT_EQ(LinesIn(log), 3u);
     DeleteFileW(log.c_str());
+    OleUninitialize();
+}
+
+// Only the player's click or Enter opens the default browser: the dialog's
+// message loop notes it when it reaches the view, and a link or window
+// request a page makes without one opens nothing. Only the login page's own
+// top frame hands a login off: not a frame inside it (BeforeNavigate2 names
+// that frame's browser), nor another site.
+TEST(Win32WebView, OnlyThePlayersInputOpensAndOnlyTheTopFrameHandsOff) {
+    OleInitialize(nullptr);
+    fake::FakePlatform fp;
+    fp.files.mkdirs(u"C:\\Client");
+    CWebBrowser page(fp.platform);
+    page.m_strClientDir = u"C:\\Client";
+    page.m_strLoginPage = u"http://127.0.0.1:9/micro/";
+    bool hasBrowser = false, handedOff = false;
+    std::vector<WString> notCancelled;
+    Win32WebView* view = nullptr;
+    HWND host = nullptr;
+    IDispatch* sink = nullptr;
+    int tick = 0;
+    const auto navigate = [&](const WString& url, IDispatch* browser) {
+        try {
+            if (!RaiseEvent(sink, DISPID_BEFORENAVIGATE2, url, browser)) notCancelled.push_back(url);
+        } catch (const fake::ProcessExit&) {
+            handedOff = true;
+        }
+    };
+    const auto translate = [&](const WString& url) {
+        IDocHostUIHandler* ui = nullptr;
+        view->containerSite()->QueryInterface(IID_IDocHostUIHandler, reinterpret_cast<void**>(&ui));
+        std::wstring text(reinterpret_cast<const wchar_t*>(url.c_str()), url.size());
+        LPWSTR out = nullptr;
+        ui->TranslateUrl(0, text.data(), &out);
+        ui->Release();
+    };
+    Handler h;
+    h.init = [&](Dialog& d) {
+        page.Create(d, 1201, Rect{10, 10, 190, 90});
+        view = dynamic_cast<Win32WebView*>(page.view());
+        hasBrowser = view && view->hasBrowser();
+        host = GetDlgItem(DialogWindow(&d), 1201);
+        if (hasBrowser) sink = view->eventSink();
+        d.setTimer(1, 30);
+    };
+    h.timer = [&](int) {
+        if (!hasBrowser) return h.dialog->endDialog(0);
+        fp.system.clockMs += 1000;  // the once-a-second rule is not what is checked here
+        switch (++tick) {
+            case 1:
+                // A frame in the page, a frame named by no browser, another
+                // site: cancelled, nothing handed off.
+                navigate(u"http://127.0.0.1:9/micro/?user=EVILFRAME", sink);
+                navigate(u"http://127.0.0.1:9/micro/?user=NOBROWSER", nullptr);
+                navigate(u"http://127.0.0.2:9/micro/?user=EVILSITE", view->topBrowser());
+                // A page's script or timer: no input has reached the view.
+                translate(u"http://127.0.0.1:9/script");
+                RaiseEvent(sink, DISPID_NEWWINDOW3, u"http://127.0.0.1:9/script-window", nullptr,
+                           NWMF_USERINITED | NWMF_FIRST);
+                // Typing is not a click; a click reaches the view.
+                PostMessageW(host, WM_KEYDOWN, 'A', 0);
+                PostMessageW(host, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+                PostMessageW(host, WM_LBUTTONUP, 0, 0);
+                break;
+            case 2:
+                translate(u"http://127.0.0.1:9/clicked");
+                translate(u"http://127.0.0.1:9/after-the-click");  // the click is used
+                PostMessageW(host, WM_KEYDOWN, VK_RETURN, 0);
+                break;
+            case 3:
+                // The control must also say the player asked for the window.
+                RaiseEvent(sink, DISPID_NEWWINDOW3, u"http://127.0.0.1:9/unasked-window");
+                RaiseEvent(sink, DISPID_NEWWINDOW3, u"http://127.0.0.1:9/window", nullptr, NWMF_USERINITED);
+                break;
+            default:
+                navigate(u"http://127.0.0.1:9/micro/?user=abc", view->topBrowser());
+                h.dialog->endDialog(0);
+        }
+    };
+    RunDialog(h);
+    if (!hasBrowser) GTEST_SKIP() << "no web browser control on this system";
+    EXPECT_EQ(fp.shell.opened, (std::vector<WString>{u"http://127.0.0.1:9/clicked", u"http://127.0.0.1:9/window"}));
+    EXPECT_EQ(notCancelled, std::vector<WString>{}) << "a ?user= navigation that hands nothing off went on";
+    EXPECT_TRUE(handedOff);
+    EXPECT_EQ(fp.files.get(u"C:\\Client\\kvnlogin.dat"), Bytes("abc"));
+    EXPECT_EQ(fp.processes.started.size(), 1u);
     OleUninitialize();
 }
 
