@@ -52,6 +52,17 @@ kvn_start_server() {
   export KORVANE_SITE=$site KORVANE_DOWNLOAD=$site
 }
 
+# A second server on another port, serving the same folder as the first
+# (pass --root when the first has its own): another site, another origin.
+# Its requests go to requests2.log.
+kvn_start_second_server() {
+  python3 "$src/standins/server/kvn_server.py" --root "$build/standins/site" --port-file "$state/port2" \
+    --log "$state/requests2.log" "$@" & pids+=($!)
+  wait_for 100 test -s "$state/port2" || fail "second server did not start"
+  site2=http://127.0.0.1:$(cat "$state/port2")
+}
+requests2_for() { cat "$state/requests2.log" 2>/dev/null | grep -c "\"target\": \"$1\"" || true; }
+
 # Signs files with the demo key the test build trusts (FILE.sig beside each).
 kvn_sign_files() { "$build/tools/kvn_sign" sign "$src/standins/keys/demo_update_key.secret" "$@" >/dev/null; }
 

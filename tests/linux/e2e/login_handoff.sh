@@ -7,7 +7,8 @@
 # the client starts in its folder and the launcher ends with exit code 0. A login that cannot be
 # handed over (no file can be written, a text too long for the hand-off)
 # gives the warning box and leaves the launcher open; "?User=" in another
-# letter case is an ordinary address.
+# letter case is an ordinary address. Only the login page's own top frame
+# ends a login: a frame of another site in it cannot.
 # Usage: login_handoff.sh <build dir> <source dir>; needs a display (Xvfb).
 set -euo pipefail
 source "$(dirname "$0")/lib.bash"
@@ -62,6 +63,32 @@ click_in "$win" 503 305
 xdotool type --delay 20 "$login"
 click_in "$win" 503 357
 check_handoff "$login" $pid
+
+# 1b. A frame of another site in the login page (an advert) tries, with no
+#     click, to end the login: it navigates itself to the login page's
+#     "?user=" address, then to its own site's, then the page itself to the
+#     login page's. Nothing is handed off and the launcher stays; the same
+#     kind of address made by the page's own form is handed off.
+kvn_start_second_server
+printf '%s' "$site/micro/framed.html#frame=$site2" > login.ini
+printf 'previous' > "$inst/kvnlogin.dat"
+./Login.exe & pid=$!; pids+=($pid)
+wait_for 300 window_of $pid "Korvane安装程序" || fail "no launcher window for the framed page"
+win=$(window_of $pid "Korvane安装程序" | head -1)
+frame_done() { [ "$(requests2_for "/ad/tried?n=done")" -ge 1 ]; }
+wait_for 300 frame_done || fail "the frame did not make its tries"
+[ "$(requests_for "/micro/?user=EVILFRAME")" -ge 1 ] || fail "the frame's navigation to the login site was not tried"
+[ "$(requests_for "/micro/?user=EVILTOP")" -ge 1 ] || fail "the frame's navigation of the page was not tried"
+kill -0 $pid 2>/dev/null || fail "the frame's tries ended the launcher (kvnlogin.dat: $(cat "$inst/kvnlogin.dat"))"
+[ "$(cat "$inst/kvnlogin.dat")" = previous ] || fail "a frame wrote kvnlogin.dat: $(cat "$inst/kvnlogin.dat")"
+[ ! -e "$inst/client-started.txt" ] || fail "a frame started the client"
+[ "$(requests2_for "/micro/?user=EVILOWN")" = 0 ] || fail "the frame's own ?user= address was loaded"
+xdotool windowfocus --sync "$win" 2>/dev/null || true
+click_in "$win" 503 305
+xdotool type --delay 20 "good"
+click_in "$win" 503 357
+check_handoff good $pid
+rm login.ini
 
 # 2. The address in login.ini, an older and wider kvnlogin.dat in place:
 #    the page logs in by itself; the file is replaced, not appended to.

@@ -10,7 +10,9 @@
 # window of the launcher's own. A page of the test's own whose links and
 # click handler try other schemes ("file:", a share, "ms-msdt:",
 # "search-ms:", "smb:", "ftp:", "data:", a made-up one) starts nothing;
-# one click that asks for 200 windows starts the browser once.
+# one click that asks for 200 windows starts the browser once. Links a
+# page's script clicks from a timer open nothing; the same link clicked with
+# the mouse opens the browser once, and the page stays in the view.
 # Usage: window_keys.sh <build dir> <source dir>; needs a display (Xvfb).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -209,4 +211,31 @@ printf 'http://example.invalid/storm\nhttps://example.invalid/blank\n' > "$state
 cmp -s "$state/expected" "$state/browser.log" || fail "the browser was given: $(given)"
 [ "$(requests_for "/links/loaded?t=[0-9]*")" -eq 1 ] || fail "a link of another scheme replaced the page"
 still_open "the hostile links"
+click_in "$win" 993 93
+wait_exit $pid 100 || fail "the close button did not end the launcher after the hostile links"
+
+# Only the player's click opens the default browser: the page and a hidden
+# frame of it click an outside link by script every 100 ms for 3 s and
+# open nothing; the same link clicked with the mouse opens it once. The
+# view follows neither: the page stays, and the other site is never asked.
+kvn_start_second_server --root "$state/site"
+: > "$state/browser.log"
+printf '%s' "$site/micro/outside.html#out=$site2" > login.ini
+./Login.exe & pid=$!; pids+=($pid)
+wait_for 300 window_of $pid "Korvane安装程序" || fail "no launcher window for the outside-link page"
+win=$(window_of $pid "Korvane安装程序" | head -1)
+script_clicks_done() { [ "$(requests_for "/micro/loaded?page=outside&clicker=.*&clicks=30")" -ge 2 ]; }
+wait_for 300 script_clicks_done || fail "the outside-link page did not make its script clicks"
+minimised=0
+minimise "no iconify request after the script clicks"
+[ ! -s "$state/browser.log" ] || fail "script clicks started the browser: $(given)"
+click_in "$win" 138 150   # the page's link at the view's top left
+wait_for 100 browsed 1 || fail "the link clicked with the mouse did not go to the browser"
+sleep 1.1                 # a late or second start would show here
+minimise "no iconify request after the outside link"
+printf '%s\n' "$site2/outside/news" > "$state/expected"
+cmp -s "$state/expected" "$state/browser.log" || fail "the browser was given: $(given)"
+[ "$(requests2_for "/outside/.*")" = 0 ] || fail "the view followed an outside link"
+[ "$(requests_for "/micro/outside.html")" = 1 ] || fail "the outside-link page was loaded again"
+still_open "the outside link"
 echo "PASS"
